@@ -1,0 +1,13 @@
+#include "window/form1.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Kalvero"));
+    QApplication::setOrganizationName(QStringLiteral("Kalvero"));
+    // The catalogue and the player live beside the executable, wherever it was copied.
+    kalvero::window::Form1 window(QCoreApplication::applicationDirPath());
+    window.show();
+    return app.exec();
+}

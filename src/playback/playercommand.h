@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace kalvero::playback {
+
+// The player lies beside the program and takes one argument: the sound
+// file's path, "::" and the access token.
+inline constexpr const char* kPlayerName = "KZW4";
+inline constexpr const char* kAccessToken = "tzobrahuxelivmcg";
+inline constexpr const char* kTokenSeparator = "::";
+
+struct PlayerCommand {
+    QString program;
+    QStringList arguments;
+};
+
+// Builds the command for `filePath` with the player in `programFolder`.
+// Nothing is quoted, split or trimmed: both paths may hold any character.
+PlayerCommand playerCommand(const QString& programFolder, const QString& filePath);
+
+// Splits the player's argument into the file path and the token: the token is
+// what follows the last "::". Returns false when there is no "::" at all.
+bool splitPlayerArgument(const QString& argument, QString& filePath, QString& token);
+
+}  // namespace kalvero::playback

@@ -1,0 +1,105 @@
+#include "store/catalogue.h"
+
+#include "store/unicodefold.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPasswordDigestor>
+
+namespace kalvero::store {
+
+namespace {
+
+constexpr int kSaltBytes = 16;
+constexpr int kKdfIterations = 64000;  // the file format's key derivation
+constexpr int kKeyBytes = 32;
+
+const char* const kCreateTable =
+    "CREATE TABLE SoundData ("
+    "ID INTEGER PRIMARY KEY AUTOINCREMENT, "
+    "NameData TEXT COLLATE NOCASE, "
+    "FilePath TEXT COLLATE NOCASE, "
+    "Category TEXT COLLATE NOCASE, "
+    "DescriptionData TEXT COLLATE NOCASE)";
+
+void keyWith(Connection& c, const QByteArray& key) {
+    const int rc = sqlite3_key(c.handle(), key.constData(), static_cast<int>(key.size()));
+    if (rc != SQLITE_OK) c.fail(rc, QByteArrayLiteral("PRAGMA key"));
+}
+
+void configure(Connection& c) {
+    c.exec(QByteArrayLiteral("PRAGMA cipher_page_size = ") + QByteArray::number(Catalogue::kCipherPageSize));
+    sqlite3_busy_timeout(c.handle(), Catalogue::kBusyTimeoutMs);
+    registerUnicodeCaseFolding(c.handle());
+}
+
+// A file that holds nothing yet is made into a new catalogue.
+bool holdsData(const QString& path) {
+    const QFileInfo info(path);
+    return info.exists() && (!info.isFile() || info.size() > 0);
+}
+
+QByteArray readSalt(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    QByteArray salt = file.read(kSaltBytes);
+    return salt.size() == kSaltBytes ? salt : QByteArray();
+}
+
+}  // namespace
+
+Catalogue::Catalogue(const QString& programFolder)
+    : path_(QDir(programFolder).filePath(QString::fromLatin1(kFileName))) {}
+
+void Catalogue::begin() {
+    end();
+    const bool existed = holdsData(path_);
+    Connection c(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (existed) {
+        applyKeyFor(c);
+    } else {
+        keyWith(c, QByteArray(kPassword));
+    }
+    configure(c);
+    if (!existed) c.exec(kCreateTable);
+    connection_ = std::move(c);
+}
+
+void Catalogue::applyKeyFor(Connection& c) {
+    // The passphrase goes through 64,000 rounds of PBKDF2 on every open; the
+    // derived key, given as a raw key, opens the same file at once. It is
+    // derived again whenever the file's salt changes (a new or replaced file).
+    const QByteArray salt = readSalt(path_);
+    if (salt.isEmpty()) {
+        keyWith(c, QByteArray(kPassword));
+        return;
+    }
+    if (salt != rawKeySalt_) {
+        const QByteArray key = QPasswordDigestor::deriveKeyPbkdf2(
+            QCryptographicHash::Sha1, QByteArray(kPassword), salt, kKdfIterations, kKeyBytes);
+        rawKey_ = "x'" + key.toHex().toUpper() + "'";
+        rawKeySalt_ = salt;
+    }
+    keyWith(c, rawKey_);
+}
+
+void Catalogue::run(const QString& sql) {
+    Statement statement(connection_, sql.toUtf8());
+    while (statement.step()) {
+    }
+}
+
+Statement Catalogue::query(const QString& sql) { return Statement(connection_, sql.toUtf8()); }
+
+void Catalogue::end() { connection_.close(); }
+
+Connection openCatalogueFile(const QString& path, int flags) {
+    Connection c(path, flags);
+    keyWith(c, QByteArray(Catalogue::kPassword));
+    configure(c);
+    return c;
+}
+
+}  // namespace kalvero::store

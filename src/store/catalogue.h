@@ -1,0 +1,55 @@
+#pragma once
+
+#include "store/sqlitehandle.h"
+
+#include <QString>
+#include <optional>
+
+namespace kalvero::store {
+
+// The one connection to the catalogue file that the main window owns.
+// Setting it up touches no file; every operation is begin, one statement,
+// end, and between operations the connection is closed.
+class Catalogue {
+public:
+    enum class State { Closed, Open };
+
+    static constexpr const char* kFileName = "Kalverodb.mdb";
+    static constexpr const char* kPassword = "4862vemo";
+    static constexpr int kCipherPageSize = 16384;
+
+    // Stores the settings; opens nothing.
+    explicit Catalogue(const QString& programFolder);
+
+    const QString& filePath() const { return path_; }
+    State state() const { return connection_.isOpen() ? State::Open : State::Closed; }
+
+    // Closes the connection if it is open, then opens it with the stored
+    // settings. A missing file is created, encrypted, with an empty table.
+    void begin();
+    // Runs one statement that returns no rows.
+    void run(const QString& sql);
+    // Prepares one statement whose rows the caller steps through.
+    Statement query(const QString& sql);
+    // Closes the connection if it is open.
+    void end();
+
+    // How long a statement waits for another program's lock before it gives up.
+    static constexpr int kBusyTimeoutMs = 3000;
+
+private:
+    void applyKeyFor(Connection& c);
+
+    QString path_;
+    Connection connection_;
+    // The raw key derived from the passphrase and the file's salt, so that
+    // only the first open of a file pays for the key derivation.
+    QByteArray rawKey_;
+    QByteArray rawKeySalt_;
+};
+
+// Opens and keys `path`, with our case folding. For tools and tests that need a
+// connection of their own to a catalogue file.
+Connection openCatalogueFile(const QString& path, int flags);
+
+}  // namespace kalvero::store

@@ -1,0 +1,184 @@
+#include "store/unicodefold.h"
+
+#include <QChar>
+
+#include <memory>
+
+namespace kalvero::store {
+
+namespace {
+
+constexpr char32_t kAnyRun = 0x110000;  // %
+constexpr char32_t kAnyOne = 0x110001;  // _
+constexpr char32_t kReplacement = 0xFFFD;
+
+inline unsigned char asciiLower(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
+}
+
+// Decodes one code point and advances p. Malformed bytes become U+FFFD one
+// byte at a time, so any byte string can be compared and matched.
+char32_t decodeUtf8(const unsigned char*& p, const unsigned char* end) {
+    const unsigned char c = *p++;
+    if (c < 0x80) return c;
+    int extra;
+    char32_t cp;
+    if (c >= 0xF0 && c <= 0xF4) {
+        extra = 3;
+        cp = c & 0x07;
+    } else if (c >= 0xE0) {
+        extra = 2;
+        cp = c & 0x0F;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+        extra = 1;
+        cp = c & 0x1F;
+    } else {
+        return kReplacement;
+    }
+    if (end - p < extra) return kReplacement;
+    for (int i = 0; i < extra; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return kReplacement;
+    }
+    for (int i = 0; i < extra; ++i) cp = (cp << 6) | (*p++ & 0x3F);
+    return cp;
+}
+
+// Folds the whole text into code points; reuses the caller's buffer.
+void foldInto(std::string_view text, std::vector<char32_t>& out) {
+    out.clear();
+    auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        if (*p < 0x80) {
+            out.push_back(asciiLower(*p++));
+        } else {
+            out.push_back(foldCase(decodeUtf8(p, end)));
+        }
+    }
+}
+
+void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    // like(pattern, text[, escape]); a NULL anywhere gives NULL, as in the engine.
+    for (int i = 0; i < argc; ++i) {
+        if (sqlite3_value_type(argv[i]) == SQLITE_NULL) return;
+    }
+    char32_t escape = 0;
+    if (argc == 3) {
+        const auto* e = sqlite3_value_text(argv[2]);
+        const int n = sqlite3_value_bytes(argv[2]);
+        const auto* p = e;
+        if (n == 0 || (decodeUtf8(p, e + n), p != e + n)) {
+            sqlite3_result_error(ctx, "ESCAPE expression must be a single character", -1);
+            return;
+        }
+        p = e;
+        escape = foldCase(decodeUtf8(p, e + n));
+    }
+    const auto* t = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
+    const std::string_view text(t, static_cast<size_t>(sqlite3_value_bytes(argv[1])));
+    // The pattern is the same on every row of a statement: compile it once.
+    if (argc == 2) {
+        if (auto* cached = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, 0))) {
+            sqlite3_result_int(ctx, cached->matches(text) ? 1 : 0);
+            return;
+        }
+    }
+    const auto* pt = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+    auto compiled = std::make_unique<LikePattern>(
+        std::string_view(pt, static_cast<size_t>(sqlite3_value_bytes(argv[0]))), escape);
+    sqlite3_result_int(ctx, compiled->matches(text) ? 1 : 0);
+    if (argc == 2) {
+        // The engine may free it at once; it is not used after this call.
+        sqlite3_set_auxdata(ctx, 0, compiled.release(),
+                            [](void* p) { delete static_cast<LikePattern*>(p); });
+    }
+}
+
+int noCaseCollation(void*, int na, const void* a, int nb, const void* b) {
+    return compareNoCase(std::string_view(static_cast<const char*>(a), static_cast<size_t>(na)),
+                         std::string_view(static_cast<const char*>(b), static_cast<size_t>(nb)));
+}
+
+}  // namespace
+
+char32_t foldCase(char32_t c) {
+    if (c < 0x80) return asciiLower(static_cast<unsigned char>(c));
+    if (c > 0x10FFFF) return c;
+    return QChar::toCaseFolded(c);
+}
+
+int compareNoCase(std::string_view a, std::string_view b) {
+    auto* pa = reinterpret_cast<const unsigned char*>(a.data());
+    auto* pb = reinterpret_cast<const unsigned char*>(b.data());
+    const auto* ea = pa + a.size();
+    const auto* eb = pb + b.size();
+    while (pa < ea && pb < eb) {
+        if ((*pa | *pb) < 0x80) {
+            // Both ASCII: fold bytes directly, the common case.
+            const unsigned char ca = asciiLower(*pa++);
+            const unsigned char cb = asciiLower(*pb++);
+            if (ca != cb) return ca < cb ? -1 : 1;
+            continue;
+        }
+        const char32_t ua = foldCase(decodeUtf8(pa, ea));
+        const char32_t ub = foldCase(decodeUtf8(pb, eb));
+        if (ua != ub) return ua < ub ? -1 : 1;
+    }
+    return (pa < ea ? 1 : 0) - (pb < eb ? 1 : 0);
+}
+
+LikePattern::LikePattern(std::string_view pattern, char32_t escape) {
+    auto* p = reinterpret_cast<const unsigned char*>(pattern.data());
+    const auto* end = p + pattern.size();
+    items_.reserve(pattern.size());
+    while (p < end) {
+        const char32_t c = foldCase(decodeUtf8(p, end));
+        if (escape && c == escape) {
+            // An escape at the very end stands for itself.
+            items_.push_back(p < end ? foldCase(decodeUtf8(p, end)) : c);
+        } else if (c == U'%') {
+            if (items_.empty() || items_.back() != kAnyRun) items_.push_back(kAnyRun);
+        } else if (c == U'_') {
+            items_.push_back(kAnyOne);
+        } else {
+            items_.push_back(c);
+        }
+    }
+}
+
+bool LikePattern::matches(std::string_view text) const {
+    thread_local std::vector<char32_t> folded;
+    foldInto(text, folded);
+    // Greedy matching with one backtrack point: linear in most patterns,
+    // never worse than text length times pattern length.
+    size_t p = 0, t = 0;
+    size_t starP = SIZE_MAX, starT = 0;
+    const size_t np = items_.size(), nt = folded.size();
+    while (t < nt) {
+        if (p < np && items_[p] != kAnyRun && (items_[p] == kAnyOne || items_[p] == folded[t])) {
+            ++p;
+            ++t;
+        } else if (p < np && items_[p] == kAnyRun) {
+            starP = p++;
+            starT = t;
+        } else if (starP != SIZE_MAX) {
+            p = starP + 1;
+            t = ++starT;
+        } else {
+            return false;
+        }
+    }
+    while (p < np && items_[p] == kAnyRun) ++p;
+    return p == np;
+}
+
+void registerUnicodeCaseFolding(sqlite3* db) {
+    const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+    sqlite3_create_function_v2(db, "like", 2, flags, nullptr, likeFunction, nullptr, nullptr,
+                               nullptr);
+    sqlite3_create_function_v2(db, "like", 3, flags, nullptr, likeFunction, nullptr, nullptr,
+                               nullptr);
+    sqlite3_create_collation_v2(db, "NOCASE", SQLITE_UTF8, nullptr, noCaseCollation, nullptr);
+}
+
+}  // namespace kalvero::store

@@ -1,0 +1,334 @@
+#include "window/form1.h"
+
+#include "prefs/maker.h"
+#include "store/dberrortext.h"
+#include "window/appicon.h"
+#include "window/listview1.h"
+#include "window/units.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+
+namespace kalvero::window {
+
+namespace {
+
+// How often a long load lets the window paint and answer.
+constexpr int kEventIntervalMs = 30;
+constexpr int kRowsBetweenClockChecks = 256;
+
+QLabel* makeLabel(QWidget* parent, const char* name, const char* caption, QRect twips) {
+    auto* label = new QLabel(QString::fromUtf8(caption), parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setFont(QFont(QStringLiteral("Verdana"), 9));
+    label->setGeometry(twips);
+    return label;
+}
+
+QLineEdit* makeBox(QWidget* parent, const char* name, QRect twips) {
+    auto* box = new QLineEdit(parent);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setGeometry(twips);
+    // The catalogue sets no length limit, and neither does the box.
+    box->setMaxLength(std::numeric_limits<int>::max());
+    return box;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, QRect twips) {
+    auto* button = new QPushButton(QString::fromUtf8(caption), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(twips);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QAction* makeAction(QObject* parent, QMenu* menu, const char* name, const char* caption,
+                    bool checkable = false, bool checked = false) {
+    auto* action = new QAction(QString::fromUtf8(caption), parent);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setCheckable(checkable);
+    action->setChecked(checked);
+    menu->addAction(action);
+    return action;
+}
+
+}  // namespace
+
+Form1::Form1(const QString& programFolder, Services services, QWidget* parent)
+    : QMainWindow(parent),
+      programFolder_(programFolder),
+      services_(std::move(services)),
+      catalogue_(programFolder) {
+    if (!services_.dialogs) services_.dialogs = std::make_shared<UserDialogs>();
+    if (!services_.trayAvailable) services_.trayAvailable = [] {
+        return QSystemTrayIcon::isSystemTrayAvailable();
+    };
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QLatin1String(prefs::kAppTitle) + QLatin1String(" - ") +
+                   QLatin1String(prefs::kDomain));
+    setWindowIcon(appIcon());
+    setAcceptDrops(true);
+
+    buildControls();
+    buildMenus();
+    connectHandlers();
+
+    // Client area 10920 x 4395 twips, below the menu bar.
+    resize(twipsToPixels(10920), twipsToPixels(4395) + menuBar()->sizeHint().height());
+
+    // Start-up: the connection was set up above without touching the file;
+    // load the list, then restore the options.
+    SearchData1(1);
+    restoreOptions();
+    Frameqq2->setVisible(ShowSearchBar->isChecked());
+    ListView1->setFocus();
+}
+
+Form1::~Form1() = default;
+
+void Form1::buildControls() {
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+
+    Frameqq1 = new QFrame(client);
+    Frameqq1->setObjectName(QStringLiteral("Frameqq1"));
+    Frameqq1->setWindowTitle(QStringLiteral("Frame1"));  // a caption that is never drawn
+    Frameqq1->setFrameShape(QFrame::NoFrame);
+    Frameqq1->setGeometry(twipsRect(120, 120, 10695, 615));
+
+    Label1 = makeLabel(Frameqq1, "Label1", "Name:", twipsRect(120, 0, 975, 255));
+    Label2 = makeLabel(Frameqq1, "Label2", "Sound File:", twipsRect(2520, 0, 1215, 255));
+    Label3 = makeLabel(Frameqq1, "Label3", "Category:", twipsRect(5280, 0, 975, 255));
+    Label4 = makeLabel(Frameqq1, "Label4", "Description:", twipsRect(7800, 0, 1095, 255));
+    Text1 = makeBox(Frameqq1, "Text1", twipsRect(840, 0, 1455, 285));
+    Text2 = makeBox(Frameqq1, "Text2", twipsRect(3600, 0, 1455, 285));
+    Text3 = makeBox(Frameqq1, "Text3", twipsRect(6240, 0, 1455, 285));
+    Text4 = makeBox(Frameqq1, "Text4", twipsRect(9000, 0, 1455, 285));
+    Label1->setBuddy(Text1);
+    Label2->setBuddy(Text2);
+    Label3->setBuddy(Text3);
+    Label4->setBuddy(Text4);
+    Command1 = makeButton(Frameqq1, "Command1", "Add", twipsRect(3840, 360, 1215, 255));
+    Command2 = makeButton(Frameqq1, "Command2", "Clear", twipsRect(5160, 360, 1215, 255));
+    Command3 = makeButton(Frameqq1, "Command3", "Browse", twipsRect(6480, 360, 1215, 255));
+    Command4 = makeButton(Frameqq1, "Command4", "Help", twipsRect(9120, 360, 1215, 255));
+
+    Frameqq2 = new QGroupBox(QStringLiteral("Searching and Filtering"), client);
+    Frameqq2->setObjectName(QStringLiteral("Frameqq2"));
+    Frameqq2->setGeometry(twipsRect(120, 840, 10695, 855));
+    Label5 = makeLabel(Frameqq2, "Label5",
+                       "Name               Sound File        Category        Description",
+                       twipsRect(240, 240, 6015, 375));
+    Label5->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Text5 = makeBox(Frameqq2, "Text5", twipsRect(240, 480, 1215, 285));
+    Text7 = makeBox(Frameqq2, "Text7", twipsRect(1680, 480, 1215, 285));
+    Text8 = makeBox(Frameqq2, "Text8", twipsRect(3120, 480, 1215, 285));
+    Text9 = makeBox(Frameqq2, "Text9", twipsRect(4440, 480, 1215, 285));
+    Text5->setAccessibleName(QStringLiteral("Name filter"));
+    Text7->setAccessibleName(QStringLiteral("Sound File filter"));
+    Text8->setAccessibleName(QStringLiteral("Category filter"));
+    Text9->setAccessibleName(QStringLiteral("Description filter"));
+    Command5 = makeButton(Frameqq2, "Command5", "Filter", twipsRect(5760, 480, 1215, 255));
+    Command7 = makeButton(Frameqq2, "Command7", "Show All", twipsRect(7080, 480, 1215, 255));
+    Check1 = new QCheckBox(QStringLiteral("Auto Filter on Typing"), Frameqq2);
+    Check1->setObjectName(QStringLiteral("Check1"));
+    Check1->setGeometry(twipsRect(8400, 480, 1815, 255));
+
+    ListView1 = new window::ListView1(client);
+    listTwips_ = QRectF(120, 1800, 10695, 2535);
+    applyListGeometry();
+
+    // "Minimize" stands on the window, over the panel, in line with its buttons.
+    Comand8 = makeButton(client, "Comand8", "Minimize", twipsRect(7920, 480, 1215, 255));
+    Comand8->raise();
+
+    // Tab order: the list, the panel's buttons and boxes, the search bar, "Minimize".
+    QWidget* order[] = {ListView1, Command4, Command3, Command1, Command2, Text4, Text3, Text2,
+                        Text1,     Check1,   Text5,    Text7,    Text8,    Text9, Command5,
+                        Command7,  Comand8};
+    for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+}
+
+void Form1::buildMenus() {
+    FileMenu = menuBar()->addMenu(QStringLiteral("File"));
+    FileMenu->setObjectName(QStringLiteral("FileMenu"));
+    HelpM = makeAction(this, FileMenu, "HelpM", "Help");
+    ExitM = makeAction(this, FileMenu, "ExitM", "Exit");
+
+    OptionsM = menuBar()->addMenu(QStringLiteral("Options"));
+    OptionsM->setObjectName(QStringLiteral("OptionsM"));
+    AlwaysOnTopM = makeAction(this, OptionsM, "AlwaysOnTopM", "Always On Top", true,
+                              prefs::kOnTop.builtInDefault);
+    PlayClickM = makeAction(this, OptionsM, "PlayClickM", "Play Sound on Click", true,
+                            prefs::kPlayClick.builtInDefault);
+    PlaySoundonDoubleClickM =
+        makeAction(this, OptionsM, "PlaySoundonDoubleClickM", "Play Sound on Double Click", true,
+                   prefs::kPlayDoubleClick.builtInDefault);
+    ShowSearchBar = makeAction(this, OptionsM, "ShowSearchBar", "Show Search Bar", true,
+                               prefs::kShowSearchBar.builtInDefault);
+
+    HelpMMMM = menuBar()->addMenu(QStringLiteral("Help"));
+    HelpMMMM->setObjectName(QStringLiteral("HelpMMMM"));
+    HelpMMMMMMMMMM = makeAction(this, HelpMMMM, "HelpMMMMMMMMMM", "Help");
+    AboutMMMM = makeAction(this, HelpMMMM, "AboutMMMM", "About");
+
+    // The list's context menu; it never appears on the menu bar.
+    Rmenu = new QMenu(QStringLiteral("Rmenu"), this);
+    Rmenu->setObjectName(QStringLiteral("Rmenu"));
+    MPlayFile = makeAction(this, Rmenu, "MPlayFile", "Play File");
+    DeleteMenu = makeAction(this, Rmenu, "DeleteMenu", "Delete It?");
+    EditEntry = makeAction(this, Rmenu, "EditEntry", "Edit Entry");
+}
+
+void Form1::connectHandlers() {
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+    connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
+    connect(Comand8, &QPushButton::clicked, this, &Form1::Comand8_Click);
+    for (QLineEdit* box : {Text5, Text7, Text8, Text9})
+        connect(box, &QLineEdit::textChanged, this, &Form1::searchBox_Change);
+
+    connect(ListView1, &ListView1::Click, this, &Form1::ListView1_Click);
+    connect(ListView1, &ListView1::DblClick, this, &Form1::ListView1_DblClick);
+    connect(ListView1, &ListView1::MouseDown, this, &Form1::ListView1_MouseDown);
+    connect(ListView1, &ListView1::ColumnClick, this, &Form1::ListView1_ColumnClick);
+
+    connect(MPlayFile, &QAction::triggered, this, &Form1::MPlayFile_Click);
+    connect(DeleteMenu, &QAction::triggered, this, &Form1::DeleteMenu_Click);
+    connect(EditEntry, &QAction::triggered, this, &Form1::EditEntry_Click);
+    connect(AboutMMMM, &QAction::triggered, this, &Form1::AboutMMMM_Click);
+    connect(ExitM, &QAction::triggered, this, &Form1::ExitM_Click);
+    connect(HelpM, &QAction::triggered, this, &Form1::Command4_Click);
+    connect(HelpMMMMMMMMMM, &QAction::triggered, this, &Form1::Command4_Click);
+
+    // The option handlers move the check marks themselves: undo the toggle
+    // the menu made on its own before handing over.
+    auto onOptionPick = [this](QAction* action, void (Form1::*handler)()) {
+        connect(action, &QAction::triggered, this, [this, action, handler] {
+            action->setChecked(!action->isChecked());
+            (this->*handler)();
+        });
+    };
+    onOptionPick(AlwaysOnTopM, &Form1::AlwaysOnTopM_Click);
+    onOptionPick(PlayClickM, &Form1::PlayClickM_Click);
+    onOptionPick(PlaySoundonDoubleClickM, &Form1::PlaySoundonDoubleClickM_Click);
+    onOptionPick(ShowSearchBar, &Form1::ShowSearchBar_Click);
+}
+
+store::SearchTexts Form1::searchTexts() const {
+    return {Text5->text(), Text7->text(), Text8->text(), Text9->text()};
+}
+
+void Form1::SearchData1(qint16 SortInt) {
+    if (loading_) {
+        deferLoad(SortInt);
+        return;
+    }
+    loading_ = true;
+    try {
+        loadList(SortInt);
+    } catch (const store::DbError& error) {
+        catalogue_.end();
+        ListView1->showAddedItems();
+        loading_ = false;
+        reportFailure(QStringLiteral("read"), error);
+    }
+    loading_ = false;
+    emit loadFinished();
+    runDeferred();
+}
+
+void Form1::loadList(qint16 SortInt) {
+    catalogue_.begin();
+    const QString sql = store::buildSelect(searchTexts(), SortInt, rememberedSort_);
+    ListView1->clearItems();
+    ListView1->clearColumns();
+    emit statementIssued(sql);
+    {
+        store::Statement rows = catalogue_.query(sql);
+        QElapsedTimer sinceEvents;
+        sinceEvents.start();
+        std::string_view fields[SoundListModel::kMaxFields];
+        qint64 counter = 0;
+        while (rows.step()) {
+            if (counter % kRowsBetweenClockChecks == 0 && sinceEvents.elapsed() >= kEventIntervalMs) {
+                // Show what has arrived and let the window paint and answer.
+                ListView1->showAddedItems();
+                letEventsRun();
+                sinceEvents.restart();
+            }
+            ++counter;
+            const int n = std::min(rows.columnCount(), SoundListModel::kMaxFields);
+            if (counter == 1) {
+                for (int k = 0; k < n; ++k)
+                    ListView1->addColumn(rows.columnName(k).remove(QLatin1Char('\'')));
+                ListView1->setColumnWidthTwips(1, 1);
+            }
+            for (int k = 0; k < n; ++k) {
+                int bytes = 0;
+                const char* text = rows.text(k, bytes);
+                fields[k] = std::string_view(text, static_cast<size_t>(bytes));
+            }
+            ListView1->addItem(fields, n);
+        }
+    }
+    catalogue_.end();
+    ListView1->showAddedItems();
+    ListView1->clearSelectionFlags();
+}
+
+void Form1::letEventsRun() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+bool Form1::deferWhileLoading(std::function<void()> op) {
+    if (!loading_) return false;
+    deferred_.push_back({std::move(op), false});
+    return true;
+}
+
+void Form1::deferLoad(qint16 SortInt) {
+    // Requests made during a load collapse into one: the latest wins.
+    std::erase_if(deferred_, [](const Deferred& d) { return d.isLoad; });
+    deferred_.push_back({[this, SortInt] { SearchData1(SortInt); }, true});
+}
+
+void Form1::runDeferred() {
+    while (!loading_ && !deferred_.empty()) {
+        Deferred next = std::move(deferred_.front());
+        deferred_.pop_front();
+        next.op();
+    }
+}
+
+void Form1::reportFailure(const QString& action, const store::DbError& error) {
+    showMessage(QLatin1String(prefs::kAppTitle),
+                store::describeFailure(action, catalogue_.filePath(), error));
+}
+
+void Form1::showMessage(const QString& title, const QString& text) {
+    services_.dialogs->message(this, title, text, QMessageBox::Ok, QMessageBox::NoButton,
+                               QMessageBox::NoIcon);
+}
+
+void Form1::restoreOptions() {
+    AlwaysOnTopM->setChecked(options_.read(prefs::kOnTop, prefs::kOnTop.builtInDefault));
+    PlaySoundonDoubleClickM->setChecked(
+        options_.read(prefs::kPlayDoubleClick, PlaySoundonDoubleClickM->isChecked()));
+    PlayClickM->setChecked(options_.read(prefs::kPlayClick, PlayClickM->isChecked()));
+    ShowSearchBar->setChecked(options_.read(prefs::kShowSearchBar, ShowSearchBar->isChecked()));
+    // A stored "True" means the user wanted the window on top: put it there.
+    if (AlwaysOnTopM->isChecked()) setWindowFlag(Qt::WindowStaysOnTopHint, true);
+}
+
+}  // namespace kalvero::window

@@ -1,0 +1,183 @@
+#pragma once
+
+#include "playback/launcher.h"
+#include "prefs/options.h"
+#include "store/catalogue.h"
+#include "store/statements.h"
+#include "window/userdialogs.h"
+
+#include <QMainWindow>
+#include <deque>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSystemTrayIcon;
+
+namespace kalvero::window {
+
+class ListView1;
+
+// What the window hands to the user and the desktop; tests replace parts of it.
+struct Form1Services {
+    std::shared_ptr<UserDialogs> dialogs = std::make_shared<UserDialogs>();
+    playback::Launcher launcher;
+    // Whether the desktop can show a tray icon; asked each time it matters.
+    std::function<bool()> trayAvailable;
+};
+
+// The program's one working window: the entry panel, the search bar, the
+// list of entries and the menus. It owns the catalogue connection.
+class Form1 : public QMainWindow {
+    Q_OBJECT
+public:
+    using Services = Form1Services;
+
+    // Builds the window and runs the start-up: connection set-up, first list
+    // load, options restored. `programFolder` holds the catalogue and the player.
+    explicit Form1(const QString& programFolder, Services services = {},
+                   QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Reloads the list from the catalogue, filtered by the search boxes and
+    // sorted by column `SortInt` (1 to 5).
+    void SearchData1(qint16 SortInt);
+    // Plays the first selected entry through the external player.
+    void PlayTheFile();
+    // Puts the program's icon into the tray.
+    void IconTray();
+    // Places and sizes the list after the window's size and the search bar.
+    void layoutList();
+
+    // Handlers of the controls and menu items.
+    void Command1_Click();  // Add
+    void Command2_Click();  // Clear
+    void Command3_Click();  // Browse
+    void Command4_Click();  // Help
+    void Command5_Click();  // Filter
+    void Command7_Click();  // Show All
+    void Comand8_Click();   // Minimize
+    void searchBox_Change();
+    void ListView1_Click();
+    void ListView1_DblClick();
+    void ListView1_MouseDown(Qt::MouseButton button);
+    void ListView1_ColumnClick(int position);
+    void MPlayFile_Click();
+    void DeleteMenu_Click();
+    void EditEntry_Click();
+    void AlwaysOnTopM_Click();
+    void PlayClickM_Click();
+    void PlaySoundonDoubleClickM_Click();
+    void ShowSearchBar_Click();
+    void AboutMMMM_Click();
+    void ExitM_Click();
+
+    const store::Catalogue& catalogue() const { return catalogue_; }
+    const QString& programFolder() const { return programFolder_; }
+    // The entry named by the last mouse press that found a selected row: "ID-position".
+    const QString& selectionTag() const { return selectionTag_; }
+    qint16 rememberedSort() const { return rememberedSort_; }
+    bool isLoading() const { return loading_; }
+    window::ListView1* list() const { return ListView1; }
+    QSystemTrayIcon* trayIcon() const { return trayIcon_; }
+    // The list's place and size in twips, as the layout rule set them.
+    QRectF listGeometryTwips() const { return listTwips_; }
+
+    static QString aboutText();
+
+signals:
+    // Each statement just before it runs on the catalogue.
+    void statementIssued(const QString& sql);
+    void loadFinished();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    void connectHandlers();
+    void restoreOptions();
+
+    void loadList(qint16 SortInt);
+    store::SearchTexts searchTexts() const;
+    // Runs `op` now, or once the running load has ended.
+    bool deferWhileLoading(std::function<void()> op);
+    void deferLoad(qint16 SortInt);
+    void runDeferred();
+    void reportFailure(const QString& action, const store::DbError& error);
+    void letEventsRun();
+    void applyListGeometry();
+    int firstSelectedPosition() const;
+    int lastSelectedPosition() const;
+    void showMessage(const QString& title, const QString& text);
+
+    QString programFolder_;
+    Services services_;
+    store::Catalogue catalogue_;
+    prefs::OptionStore options_;
+    qint16 rememberedSort_ = 0;
+    QString selectionTag_;
+    bool loading_ = false;
+    struct Deferred {
+        std::function<void()> op;
+        bool isLoad = false;
+    };
+    std::deque<Deferred> deferred_;
+    QRectF listTwips_;
+    QSystemTrayIcon* trayIcon_ = nullptr;
+
+    // Controls, named as the tests and accessibility tools find them.
+    QFrame* Frameqq1 = nullptr;
+    QGroupBox* Frameqq2 = nullptr;
+    QPushButton* Comand8 = nullptr;
+    window::ListView1* ListView1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLineEdit* Text1 = nullptr;
+    QLineEdit* Text2 = nullptr;
+    QLineEdit* Text3 = nullptr;
+    QLineEdit* Text4 = nullptr;
+    QLineEdit* Text5 = nullptr;
+    QLineEdit* Text7 = nullptr;
+    QLineEdit* Text8 = nullptr;
+    QLineEdit* Text9 = nullptr;
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QPushButton* Command3 = nullptr;
+    QPushButton* Command4 = nullptr;
+    QPushButton* Command5 = nullptr;
+    QPushButton* Command7 = nullptr;
+    QCheckBox* Check1 = nullptr;
+
+    QMenu* FileMenu = nullptr;
+    QAction* HelpM = nullptr;
+    QAction* ExitM = nullptr;
+    QMenu* OptionsM = nullptr;
+    QAction* AlwaysOnTopM = nullptr;
+    QAction* PlayClickM = nullptr;
+    QAction* PlaySoundonDoubleClickM = nullptr;
+    QAction* ShowSearchBar = nullptr;
+    QMenu* HelpMMMM = nullptr;
+    QAction* HelpMMMMMMMMMM = nullptr;
+    QAction* AboutMMMM = nullptr;
+    QMenu* Rmenu = nullptr;
+    QAction* MPlayFile = nullptr;
+    QAction* DeleteMenu = nullptr;
+    QAction* EditEntry = nullptr;
+};
+
+}  // namespace kalvero::window

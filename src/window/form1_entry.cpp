@@ -1,0 +1,159 @@
+// The entry panel (Add, Clear, Browse, dropped files), the list's selection
+// tag and context menu, and copying or deleting an entry.
+
+#include "prefs/maker.h"
+#include "window/form1.h"
+#include "window/listview1.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+
+namespace kalvero::window {
+
+namespace {
+
+QString firstLocalFile(const QMimeData* mime) {
+    if (!mime || !mime->hasUrls()) return {};
+    for (const QUrl& url : mime->urls()) {
+        if (url.isLocalFile()) return url.toLocalFile();
+    }
+    return {};
+}
+
+bool isEntryId(const QString& text) {
+    if (text.isEmpty() || text.size() > 19) return false;
+    return std::all_of(text.begin(), text.end(),
+                       [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+}
+
+}  // namespace
+
+void Form1::Command1_Click() {
+    if (deferWhileLoading([this] { Command1_Click(); })) return;
+    if (Text2->text().isEmpty()) {
+        showMessage(QLatin1String(prefs::kAppTitle),
+                    QStringLiteral("Could you please enter the file name for a sound file."));
+        return;
+    }
+    try {
+        catalogue_.begin();
+        const QString sql =
+            store::buildInsert(Text1->text(), Text2->text(), Text3->text(), Text4->text());
+        emit statementIssued(sql);
+        catalogue_.run(sql);
+        catalogue_.end();
+    } catch (const store::DbError& error) {
+        // Nothing was stored: keep what the user typed.
+        catalogue_.end();
+        reportFailure(QStringLiteral("add the entry to"), error);
+        return;
+    }
+    Command2_Click();
+}
+
+void Form1::Command2_Click() {
+    Text1->setText(QString());
+    Text2->setText(QString());
+    Text3->setText(QString());
+    Text4->setText(QString());
+    SearchData1(1);
+}
+
+void Form1::Command3_Click() {
+    // A cancelled dialog leaves the box as it was.
+    if (const std::optional<QString> file = services_.dialogs->openFileName(this))
+        Text2->setText(*file);
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent* event) {
+    if (!firstLocalFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent* event) {
+    const QString file = firstLocalFile(event->mimeData());
+    if (file.isEmpty()) return;
+    Text2->setText(file);
+    event->acceptProposedAction();
+}
+
+int Form1::firstSelectedPosition() const {
+    int first = 0;
+    const int n = ListView1->count();
+    for (const QItemSelectionRange& range : ListView1->selectionModel()->selection()) {
+        const int top = range.top() + 1;
+        if (top <= n && (first == 0 || top < first)) first = top;
+    }
+    return first;
+}
+
+int Form1::lastSelectedPosition() const {
+    int last = 0;
+    const int n = ListView1->count();
+    for (const QItemSelectionRange& range : ListView1->selectionModel()->selection())
+        last = std::max(last, std::min(range.bottom() + 1, n));
+    return last;
+}
+
+void Form1::ListView1_MouseDown(Qt::MouseButton button) {
+    // The tag names the last selected row in list order; with nothing
+    // selected it keeps what it had.
+    if (const int position = lastSelectedPosition(); position > 0)
+        selectionTag_ = ListView1->itemText(position) + QLatin1Char('-') + QString::number(position);
+    Rmenu->setProperty("Tag", selectionTag_);
+    if (button == Qt::RightButton) Rmenu->popup(QCursor::pos());
+}
+
+void Form1::EditEntry_Click() {
+    const int position = firstSelectedPosition();
+    if (position == 0) return;
+    QLineEdit* boxes[] = {Text1, Text2, Text3, Text4};
+    for (int j = 0; j < ListView1->columnCount() - 1 && j < 4; ++j)
+        boxes[j]->setText(ListView1->subItemText(position, j + 1));
+}
+
+void Form1::DeleteMenu_Click() {
+    if (deferWhileLoading([this] { DeleteMenu_Click(); })) return;
+    const auto answer = services_.dialogs->message(
+        this, QStringLiteral("Kalvero"), QStringLiteral("Are you sure you want to delete this item?"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, QMessageBox::NoIcon);
+    if (answer != QMessageBox::Yes) return;
+
+    // The tag is "ID-position". The entry is deleted only while the list still
+    // shows it, and the row removed is the one showing that ID: after a reload,
+    // a filter or an earlier delete the remembered position may name another row.
+    const qsizetype dash = selectionTag_.indexOf(QLatin1Char('-'));
+    if (dash <= 0) return;
+    const QString id = selectionTag_.left(dash);
+    if (!isEntryId(id)) return;
+    bool positionOk = false;
+    const qint64 remembered = selectionTag_.mid(dash + 1).toLongLong(&positionOk);
+    if (!positionOk) return;
+
+    int row = 0;
+    if (remembered >= 1 && remembered <= ListView1->count() &&
+        ListView1->itemText(static_cast<int>(remembered)) == id) {
+        row = static_cast<int>(remembered);
+    } else {
+        row = ListView1->rows()->findRowByFirstField(id.toStdString()) + 1;
+    }
+    if (row == 0) return;
+
+    try {
+        catalogue_.begin();
+        const QString sql = store::buildDelete(id);
+        emit statementIssued(sql);
+        catalogue_.run(sql);
+        catalogue_.end();
+    } catch (const store::DbError& error) {
+        catalogue_.end();
+        reportFailure(QStringLiteral("delete the entry from"), error);
+        return;
+    }
+    ListView1->removeItem(row);
+}
+
+}  // namespace kalvero::window

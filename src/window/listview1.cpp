@@ -1,0 +1,107 @@
+#include "window/listview1.h"
+
+#include "window/units.h"
+
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QMouseEvent>
+#include <utility>
+
+namespace kalvero::window {
+
+ListView1::ListView1(QWidget* parent) : QTreeView(parent), model_(new SoundListModel(this)) {
+    setObjectName(QStringLiteral("ListView1"));
+    // A flat list: every row the same height, so a million rows cost no layout.
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSortingEnabled(false);
+    setModel(model_);
+    header()->setSectionsClickable(true);
+    header()->setSectionsMovable(false);
+    header()->setStretchLastSection(false);
+    header()->setMinimumSectionSize(1);
+    header()->setDefaultSectionSize(twipsToPixels(kDefaultColumnTwips));
+    connect(header(), &QHeaderView::sectionClicked, this,
+            [this](int logical) { emit ColumnClick(logical + 1); });
+}
+
+void ListView1::clearItems() { model_->clearRows(); }
+
+void ListView1::clearColumns() {
+    model_->clearColumns();
+    widthTwips_.clear();
+}
+
+void ListView1::addColumn(const QString& title) {
+    model_->addColumn(title);
+    widthTwips_.append(kDefaultColumnTwips);
+    header()->resizeSection(static_cast<int>(widthTwips_.size()) - 1,
+                            twipsToPixels(kDefaultColumnTwips));
+}
+
+void ListView1::setColumnWidthTwips(int position, int twips) {
+    if (position < 1 || position > widthTwips_.size()) return;
+    widthTwips_[position - 1] = twips;
+    // A column narrower than a pixel still exists: it is drawn one pixel wide.
+    header()->resizeSection(position - 1, std::max(1, twipsToPixels(twips)));
+}
+
+int ListView1::columnWidthTwips(int position) const {
+    if (position < 1 || position > widthTwips_.size()) return 0;
+    const int twips = widthTwips_[position - 1];
+    const int shown = header()->sectionSize(position - 1);
+    // Report what was set unless the user has dragged the column since.
+    return shown == std::max(1, twipsToPixels(twips)) ? twips : pixelsToTwips(shown);
+}
+
+bool ListView1::isSelected(int position) const {
+    if (position < 1 || position > count()) return false;
+    return selectionModel()->isRowSelected(position - 1, {});
+}
+
+void ListView1::setNotSelected(int position) {
+    if (position < 1 || position > count()) return;
+    selectionModel()->select(model_->index(position - 1, 0),
+                             QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+}
+
+void ListView1::clearSelectionFlags() { selectionModel()->clearSelection(); }
+
+void ListView1::selectItem(int position, bool add) {
+    if (position < 1 || position > count()) return;
+    const auto flags = (add ? QItemSelectionModel::Select : QItemSelectionModel::ClearAndSelect) |
+                       QItemSelectionModel::Rows;
+    selectionModel()->select(model_->index(position - 1, 0), flags);
+    selectionModel()->setCurrentIndex(model_->index(position - 1, 0), QItemSelectionModel::NoUpdate);
+}
+
+void ListView1::removeItem(int position) { model_->removeRowAt(position - 1); }
+
+void ListView1::mousePressEvent(QMouseEvent* event) {
+    // The control selects first (a right press selects the row under it too);
+    // the handler then reads the selection as it stands.
+    QTreeView::mousePressEvent(event);
+    emit MouseDown(event->button());
+}
+
+void ListView1::mouseReleaseEvent(QMouseEvent* event) {
+    QTreeView::mouseReleaseEvent(event);
+    if (event->button() != Qt::LeftButton) return;
+    // The release that ends a double click is no click of its own.
+    if (std::exchange(releaseEndsDoubleClick_, false)) return;
+    if (viewport()->rect().contains(event->position().toPoint())) emit Click();
+}
+
+void ListView1::mouseDoubleClickEvent(QMouseEvent* event) {
+    QTreeView::mouseDoubleClickEvent(event);
+    if (event->button() != Qt::LeftButton) return;
+    releaseEndsDoubleClick_ = true;
+    emit DblClick();
+}
+
+}  // namespace kalvero::window

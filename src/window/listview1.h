@@ -1,0 +1,62 @@
+#pragma once
+
+#include "window/soundlistmodel.h"
+
+#include <QTreeView>
+#include <QVector>
+
+namespace kalvero::window {
+
+// The report-style list of entries: rows of items under clickable column
+// headers. Positions of items and columns count from 1. An item's text is
+// field 0 of its row, sub-item k is field k.
+class ListView1 : public QTreeView {
+    Q_OBJECT
+public:
+    // Width of a new column: one inch.
+    static constexpr int kDefaultColumnTwips = 1440;
+
+    explicit ListView1(QWidget* parent = nullptr);
+
+    SoundListModel* rows() const { return model_; }
+
+    void clearItems();
+    void clearColumns();
+    void addColumn(const QString& title);
+    void setColumnWidthTwips(int position, int twips);
+    int columnWidthTwips(int position) const;
+    int columnCount() const { return model_->columnCount(); }
+    QString columnTitle(int position) const { return model_->columnTitle(position - 1); }
+
+    // Adds an item with its text and sub-items in one step (fields[0] is the text).
+    void addItem(const std::string_view* fields, int count) { model_->appendRow(fields, count); }
+    // Shows the items added since the last call.
+    void showAddedItems() { model_->commitRows(); }
+
+    int count() const { return model_->rowCount(); }
+    QString itemText(int position) const { return model_->text(position - 1, 0); }
+    QString subItemText(int position, int k) const { return model_->text(position - 1, k); }
+    bool isSelected(int position) const;
+    void setNotSelected(int position);
+    void clearSelectionFlags();
+    void removeItem(int position);
+    void selectItem(int position, bool add = false);
+
+signals:
+    void Click();
+    void DblClick();
+    void MouseDown(Qt::MouseButton button);
+    void ColumnClick(int position);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    SoundListModel* model_;
+    QVector<int> widthTwips_;
+    bool releaseEndsDoubleClick_ = false;
+};
+
+}  // namespace kalvero::window
