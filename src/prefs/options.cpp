@@ -19,7 +19,7 @@ std::optional<bool> parseBool(const QString& text) {
 }
 
 OptionStore::OptionStore()
-    : settings_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+    : settings_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                             QStringLiteral("Kalvero"), QStringLiteral("Kalvero"))) {}
 
 OptionStore::~OptionStore() = default;

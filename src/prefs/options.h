@@ -24,7 +24,7 @@ inline constexpr BoolOption kShowSearchBar{"ShowSearchBar", false};
 QString boolText(bool value);
 std::optional<bool> parseBool(const QString& text);
 
-// The per-user store: ~/.config/Kalvero/Kalvero.conf, group [Options].
+// The per-user store: an INI file, ~/.config/Kalvero/Kalvero.conf, group [Options].
 // Reading never fails: a missing key, a value that is not one of the two
 // texts, or a store that cannot be read gives the fallback. Each write is on
 // disk when write() returns; a write that fails is dropped without a word.
