@@ -30,7 +30,8 @@ void keyWith(Connection& c, const QByteArray& key) {
 }
 
 void configure(Connection& c) {
-    c.exec(QByteArrayLiteral("PRAGMA cipher_page_size = ") + QByteArray::number(Catalogue::kCipherPageSize));
+    c.exec(QByteArrayLiteral("PRAGMA cipher_page_size = ") +
+           QByteArray::number(Catalogue::kCipherPageSize));
     sqlite3_busy_timeout(c.handle(), Catalogue::kBusyTimeoutMs);
     registerUnicodeCaseFolding(c.handle());
 }

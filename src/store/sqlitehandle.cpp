@@ -14,8 +14,8 @@ Connection::Connection(const QString& path, int flags) {
     const QByteArray file = path.toUtf8();
     const int rc = sqlite3_open_v2(file.constData(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
-        QString message = db_ ? QString::fromUtf8(sqlite3_errmsg(db_))
-                              : QString::fromUtf8(sqlite3_errstr(rc));
+        QString message =
+            db_ ? QString::fromUtf8(sqlite3_errmsg(db_)) : QString::fromUtf8(sqlite3_errstr(rc));
         sqlite3_close(db_);
         db_ = nullptr;
         throw DbError(rc, message, QString());
@@ -83,8 +83,7 @@ Statement::Statement(const Connection& connection, const QByteArray& sql)
         if (*tail != ' ' && *tail != '\t' && *tail != '\n' && *tail != '\r') {
             sqlite3_finalize(stmt_);
             stmt_ = nullptr;
-            throw DbError(SQLITE_MISUSE,
-                          QStringLiteral("The text holds more than one statement."),
+            throw DbError(SQLITE_MISUSE, QStringLiteral("The text holds more than one statement."),
                           QString::fromUtf8(sql_));
         }
     }

@@ -42,8 +42,7 @@ QString buildSelect(const SearchTexts& search, qint16 sortInt, qint16& remembere
 
 QString buildInsert(const QString& name, const QString& file, const QString& category,
                     const QString& description) {
-    return QLatin1String(
-               "insert into SoundData (NameData, FilePath, Category, DescriptionData) ") +
+    return QLatin1String("insert into SoundData (NameData, FilePath, Category, DescriptionData) ") +
            QLatin1String(" values (") + quoteText(name) + QLatin1Char(',') + quoteText(file) +
            QLatin1Char(',') + quoteText(category) + QLatin1Char(',') + quoteText(description) +
            QLatin1Char(')');

@@ -21,8 +21,7 @@ namespace kalvero::window {
 
 namespace {
 
-// How often a long load lets the window paint and answer.
-constexpr int kEventIntervalMs = 30;
+// A long load looks at the clock every so many rows.
 constexpr int kRowsBetweenClockChecks = 256;
 
 QLabel* makeLabel(QWidget* parent, const char* name, const char* caption, QRect twips) {
@@ -68,9 +67,8 @@ Form1::Form1(const QString& programFolder, Services services, QWidget* parent)
       services_(std::move(services)),
       catalogue_(programFolder) {
     if (!services_.dialogs) services_.dialogs = std::make_shared<UserDialogs>();
-    if (!services_.trayAvailable) services_.trayAvailable = [] {
-        return QSystemTrayIcon::isSystemTrayAvailable();
-    };
+    if (!services_.trayAvailable)
+        services_.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QLatin1String(prefs::kAppTitle) + QLatin1String(" - ") +
                    QLatin1String(prefs::kDomain));
@@ -152,9 +150,9 @@ void Form1::buildControls() {
     Comand8->raise();
 
     // Tab order: the list, the panel's buttons and boxes, the search bar, "Minimize".
-    QWidget* order[] = {ListView1, Command4, Command3, Command1, Command2, Text4, Text3, Text2,
-                        Text1,     Check1,   Text5,    Text7,    Text8,    Text9, Command5,
-                        Command7,  Comand8};
+    QWidget* order[] = {ListView1, Command4, Command3, Command1, Command2, Text4,
+                        Text3,     Text2,    Text1,    Check1,   Text5,    Text7,
+                        Text8,     Text9,    Command5, Command7, Comand8};
     for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 }
 
@@ -263,7 +261,8 @@ void Form1::loadList(qint16 SortInt) {
         std::string_view fields[SoundListModel::kMaxFields];
         qint64 counter = 0;
         while (rows.step()) {
-            if (counter % kRowsBetweenClockChecks == 0 && sinceEvents.elapsed() >= kEventIntervalMs) {
+            if (counter % kRowsBetweenClockChecks == 0 &&
+                sinceEvents.elapsed() >= eventIntervalMs_) {
                 // Show what has arrived and let the window paint and answer.
                 ListView1->showAddedItems();
                 letEventsRun();

@@ -42,8 +42,7 @@ public:
 
     // Builds the window and runs the start-up: connection set-up, first list
     // load, options restored. `programFolder` holds the catalogue and the player.
-    explicit Form1(const QString& programFolder, Services services = {},
-                   QWidget* parent = nullptr);
+    explicit Form1(const QString& programFolder, Services services = {}, QWidget* parent = nullptr);
     ~Form1() override;
 
     // Reloads the list from the catalogue, filtered by the search boxes and
@@ -92,6 +91,9 @@ public:
 
     static QString aboutText();
 
+    // How often a long load lets the window paint and answer, in milliseconds.
+    void setLoadEventInterval(int ms) { eventIntervalMs_ = ms; }
+
 signals:
     // Each statement just before it runs on the catalogue.
     void statementIssued(const QString& sql);
@@ -135,6 +137,7 @@ private:
     };
     std::deque<Deferred> deferred_;
     QRectF listTwips_;
+    int eventIntervalMs_ = 30;
     QSystemTrayIcon* trayIcon_ = nullptr;
 
     // Controls, named as the tests and accessibility tools find them.

@@ -77,7 +77,8 @@ void ListView1::selectItem(int position, bool add) {
     const auto flags = (add ? QItemSelectionModel::Select : QItemSelectionModel::ClearAndSelect) |
                        QItemSelectionModel::Rows;
     selectionModel()->select(model_->index(position - 1, 0), flags);
-    selectionModel()->setCurrentIndex(model_->index(position - 1, 0), QItemSelectionModel::NoUpdate);
+    selectionModel()->setCurrentIndex(model_->index(position - 1, 0),
+                                      QItemSelectionModel::NoUpdate);
 }
 
 void ListView1::removeItem(int position) { model_->removeRowAt(position - 1); }

@@ -38,7 +38,8 @@ void CatalogueTest::missingFileIsCreatedEncrypted() {
     Catalogue catalogue(folder.path());
     catalogue.begin();
     QCOMPARE(catalogue.state(), Catalogue::State::Open);
-    catalogue.run(QStringLiteral("insert into SoundData (NameData, FilePath) values ('secret-marker', 'x')"));
+    catalogue.run(
+        QStringLiteral("insert into SoundData (NameData, FilePath) values ('secret-marker', 'x')"));
     catalogue.end();
     QCOMPARE(catalogue.state(), Catalogue::State::Closed);
 
@@ -77,8 +78,8 @@ void CatalogueTest::fileFormatIsFixed() {
     folder.createCatalogue({{0, QStringLiteral("x"), QStringLiteral("y"), {}, {}}});
     // With the default page size of 1024 the file does not decrypt: its pages are 16 KiB.
     sqlite3* db = nullptr;
-    QCOMPARE(sqlite3_open_v2(folder.cataloguePath().toUtf8().constData(), &db,
-                             SQLITE_OPEN_READONLY, nullptr),
+    QCOMPARE(sqlite3_open_v2(folder.cataloguePath().toUtf8().constData(), &db, SQLITE_OPEN_READONLY,
+                             nullptr),
              SQLITE_OK);
     sqlite3_key(db, "4862vemo", 8);
     const int rc = sqlite3_exec(db, "select count(*) from SoundData", nullptr, nullptr, nullptr);
@@ -171,7 +172,8 @@ void CatalogueTest::oneStatementAtATime() {
     folder.createCatalogue({{0, QStringLiteral("kept"), QStringLiteral("k.wav"), {}, {}}});
     Catalogue catalogue(folder.path());
     catalogue.begin();
-    QVERIFY_THROWS_EXCEPTION(DbError, catalogue.run(QStringLiteral("select 1; delete from SoundData")));
+    QVERIFY_THROWS_EXCEPTION(DbError,
+                             catalogue.run(QStringLiteral("select 1; delete from SoundData")));
     // A NUL ends the text the engine sees; the literal is then unterminated.
     QVERIFY_THROWS_EXCEPTION(
         DbError, catalogue.run(QStringLiteral("insert into SoundData (FilePath) values ('a") +

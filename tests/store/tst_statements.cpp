@@ -34,7 +34,8 @@ void StatementsTest::select_data() {
     const QString e;
     QTest::newRow("no filters") << e << e << e << e << kBase + QStringLiteral(" order by 1");
     QTest::newRow("name alone") << QStringLiteral("dog") << e << e << e
-                                << kBase + QStringLiteral(" and [Namedata] Like '%dog%' order by 1");
+                                << kBase +
+                                       QStringLiteral(" and [Namedata] Like '%dog%' order by 1");
     QTest::newRow("file alone") << e << QStringLiteral("wav") << e << e
                                 << kBase + QStringLiteral(" and FilePAth Like '%wav%' order by 1");
     QTest::newRow("category alone")
@@ -45,20 +46,24 @@ void StatementsTest::select_data() {
         << kBase + QStringLiteral(" and Descriptiondata Like '%loud%' order by 1");
     QTest::newRow("two boxes")
         << QStringLiteral("dog") << e << QStringLiteral("bark") << e
-        << kBase + QStringLiteral(" and [Namedata] Like '%dog%' and Category Like '%bark%' order by 1");
+        << kBase +
+               QStringLiteral(" and [Namedata] Like '%dog%' and Category Like '%bark%' order by 1");
     QTest::newRow("quotes doubled")
         << QStringLiteral("rock'n'roll") << e << e << QStringLiteral("'")
-        << kBase + QStringLiteral(" and [Namedata] Like '%rock''n''roll%' and Descriptiondata "
-                                  "Like '%''%' order by 1");
+        << kBase + QStringLiteral(
+                       " and [Namedata] Like '%rock''n''roll%' and Descriptiondata "
+                       "Like '%''%' order by 1");
     QTest::newRow("wildcards kept") << QStringLiteral("%") << QStringLiteral("_") << e << e
-                                    << kBase + QStringLiteral(" and [Namedata] Like '%%%' and "
-                                                              "FilePAth Like '%_%' order by 1");
+                                    << kBase + QStringLiteral(
+                                                   " and [Namedata] Like '%%%' and "
+                                                   "FilePAth Like '%_%' order by 1");
     QTest::newRow("a lone blank is searched")
         << QStringLiteral(" ") << e << e << e
         << kBase + QStringLiteral(" and [Namedata] Like '% %' order by 1");
     QTest::newRow("comment and semicolon stay inside the literal")
         << QStringLiteral("x'; drop table SoundData; --") << e << e << e
-        << kBase + QStringLiteral(" and [Namedata] Like '%x''; drop table SoundData; --%' order by 1");
+        << kBase +
+               QStringLiteral(" and [Namedata] Like '%x''; drop table SoundData; --%' order by 1");
 }
 
 void StatementsTest::select() {
@@ -76,13 +81,15 @@ void StatementsTest::sortMemory_data() {
     QTest::addColumn<QList<int>>("sequence");
     QTest::addColumn<QStringList>("tails");
     QTest::newRow("1,1") << QList<int>{1, 1}
-                         << QStringList{QStringLiteral(" order by 1"), QStringLiteral(" order by 1")};
+                         << QStringList{QStringLiteral(" order by 1"),
+                                        QStringLiteral(" order by 1")};
     QTest::newRow("3,3,3") << QList<int>{3, 3, 3}
                            << QStringList{QStringLiteral(" order by 3"),
                                           QStringLiteral(" order by 3 Desc "),
                                           QStringLiteral(" order by 3")};
     QTest::newRow("3,4,3") << QList<int>{3, 4, 3}
-                           << QStringList{QStringLiteral(" order by 3"), QStringLiteral(" order by 4"),
+                           << QStringList{QStringLiteral(" order by 3"),
+                                          QStringLiteral(" order by 4"),
                                           QStringLiteral(" order by 3")};
     QTest::newRow("column, filter, column")
         << QList<int>{2, 1, 2}
@@ -129,7 +136,8 @@ void StatementsTest::insertDoublesEveryQuote() {
 }
 
 void StatementsTest::deleteIsBareNumber() {
-    QCOMPARE(buildDelete(QStringLiteral("17")), QStringLiteral("delete from sounddata where id = 17"));
+    QCOMPARE(buildDelete(QStringLiteral("17")),
+             QStringLiteral("delete from sounddata where id = 17"));
 }
 
 QTEST_GUILESS_MAIN(StatementsTest)

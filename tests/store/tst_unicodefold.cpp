@@ -81,11 +81,12 @@ void UnicodeFoldTest::likeThroughEngine() {
 
 void UnicodeFoldTest::orderIsConsistent() {
     // A collation must be a total order, or the engine's sort goes wrong.
-    QStringList words = {QStringLiteral("apple"),  QStringLiteral("Äpfel"), QStringLiteral("äpfel"),
-                         QStringLiteral("Zebra"),  QStringLiteral("zebra"), QStringLiteral("собака"),
-                         QStringLiteral("Собака"), QStringLiteral("_"),     QStringLiteral("a"),
-                         QStringLiteral(""),       QStringLiteral("ß"),     QStringLiteral("SS"),
-                         QStringLiteral("\u212A"), QStringLiteral("k"),     QStringLiteral("K9")};
+    QStringList words = {
+        QStringLiteral("apple"),  QStringLiteral("Äpfel"), QStringLiteral("äpfel"),
+        QStringLiteral("Zebra"),  QStringLiteral("zebra"), QStringLiteral("собака"),
+        QStringLiteral("Собака"), QStringLiteral("_"),     QStringLiteral("a"),
+        QStringLiteral(""),       QStringLiteral("ß"),     QStringLiteral("SS"),
+        QStringLiteral("\u212A"), QStringLiteral("k"),     QStringLiteral("K9")};
     std::vector<QByteArray> bytes;
     for (const QString& w : words) bytes.push_back(w.toUtf8());
     bytes.push_back(QByteArray("\xff\xfe bad", 6));

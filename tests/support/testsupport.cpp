@@ -26,8 +26,7 @@ void bindText(sqlite3_stmt* st, int i, const QString& text) {
         sqlite3_bind_null(st, i);
     } else {
         const QByteArray utf8 = text.toUtf8();
-        sqlite3_bind_text(st, i, utf8.constData(), static_cast<int>(utf8.size()),
-                          SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, i, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
     }
 }
 
@@ -62,8 +61,9 @@ void TempProgramFolder::insertRows(const QList<Entry>& rows) const {
 
 QList<Entry> TempProgramFolder::readEntries() const {
     store::Connection c = store::openCatalogueFile(cataloguePath(), SQLITE_OPEN_READONLY);
-    store::Statement st(c, "SELECT ID, NameData, FilePath, Category, DescriptionData "
-                           "FROM SoundData ORDER BY ID");
+    store::Statement st(c,
+                        "SELECT ID, NameData, FilePath, Category, DescriptionData "
+                        "FROM SoundData ORDER BY ID");
     QList<Entry> out;
     while (st.step()) {
         // Statement gives no access to the raw handle; read through the texts.
@@ -122,7 +122,9 @@ IsolatedSettings::IsolatedSettings() {
 
 IsolatedSettings::~IsolatedSettings() = default;
 
-QString IsolatedSettings::configFile() const { return dir_.filePath(QStringLiteral("Kalvero/Kalvero.conf")); }
+QString IsolatedSettings::configFile() const {
+    return dir_.filePath(QStringLiteral("Kalvero/Kalvero.conf"));
+}
 
 std::unique_ptr<window::Form1> makeForm(const TempProgramFolder& folder,
                                         std::shared_ptr<ScriptedDialogs> dialogs,
@@ -140,7 +142,8 @@ QStringList rowTexts(const window::Form1& form, int position) {
 
 QList<qint64> listedIds(const window::Form1& form) {
     QList<qint64> ids;
-    for (int i = 1; i <= form.list()->count(); ++i) ids.append(form.list()->itemText(i).toLongLong());
+    for (int i = 1; i <= form.list()->count(); ++i)
+        ids.append(form.list()->itemText(i).toLongLong());
     return ids;
 }
 

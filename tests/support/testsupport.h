@@ -60,8 +60,8 @@ public:
         QMessageBox::Icon icon;
     };
 
-    QMessageBox::StandardButton message(QWidget* parent, const QString& title,
-                                        const QString& text, QMessageBox::StandardButtons buttons,
+    QMessageBox::StandardButton message(QWidget* parent, const QString& title, const QString& text,
+                                        QMessageBox::StandardButtons buttons,
                                         QMessageBox::StandardButton defaultButton,
                                         QMessageBox::Icon icon) override;
     std::optional<QString> openFileName(QWidget* parent) override;

@@ -1,0 +1,428 @@
+// The main window's start-up and list load against real encrypted catalogues:
+// what the list shows, the statement it runs, the connection's state, every
+// way the catalogue can fail, and loads asked for while one runs.
+
+#include "testsupport.h"
+#include "window/listview1.h"
+
+#include <QAbstractItemModelTester>
+#include <QAction>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace kalvero;
+using kalvero::test::Entry;
+using kalvero::test::ScriptedDialogs;
+using kalvero::test::TempProgramFolder;
+
+namespace {
+
+QList<Entry> threeEntries() {
+    return {{0, QStringLiteral("Bark"), QStringLiteral("/s/dog bark.wav"),
+             QStringLiteral("Animals"), QStringLiteral("A dog barks")},
+            {0, QStringLiteral("Äpfel fallen"), QStringLiteral("/s/äpfel.flac"),
+             QStringLiteral("Nature"), QStringLiteral("Apples falling")},
+            {0, QStringLiteral("СОБАКА"), QStringLiteral("/s/собака.ogg"),
+             QStringLiteral("Животные"), QStringLiteral("лает")}};
+}
+
+QStringList selects(const QSignalSpy& spy) {
+    QStringList out;
+    for (const auto& args : spy) {
+        const QString sql = args.at(0).toString();
+        if (sql.startsWith(QLatin1String("select"))) out << sql;
+    }
+    return out;
+}
+
+}  // namespace
+
+class ListLoadTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { settings_ = std::make_unique<test::IsolatedSettings>(); }
+    void cleanup() { settings_.reset(); }
+
+    void windowIsComposedAsDesigned();
+    void startUpShowsEveryEntryInIdOrder();
+    void nullsShowEmpty();
+    void emptyResultHasNoColumns();
+    void caseIgnoredInEveryScript_data();
+    void caseIgnoredInEveryScript();
+    void missingCatalogueIsCreated();
+    void unusableCatalogue_data();
+    void unusableCatalogue();
+    void failedReloadRecovers();
+    void loadAskedForDuringLoadRunsAfterIt();
+    void operationsDuringLoadWait();
+
+private:
+    std::unique_ptr<test::IsolatedSettings> settings_;
+};
+
+void ListLoadTest::windowIsComposedAsDesigned() {
+    TempProgramFolder folder;
+    auto dialogs = std::make_shared<ScriptedDialogs>();
+    auto form = test::makeForm(folder, dialogs);
+    QCOMPARE(form->windowTitle(), QStringLiteral("Kalvero 2.1 - kalvero.example"));
+    const struct {
+        const char* name;
+        const char* caption;
+        QRect pixels;
+    } buttons[] = {
+        {"Command1", "Add", {256, 24, 81, 17}},    {"Command2", "Clear", {344, 24, 81, 17}},
+        {"Command3", "Browse", {432, 24, 81, 17}}, {"Command4", "Help", {608, 24, 81, 17}},
+        {"Command5", "Filter", {384, 32, 81, 17}}, {"Command7", "Show All", {472, 32, 81, 17}},
+        {"Comand8", "Minimize", {528, 32, 81, 17}}};
+    for (const auto& b : buttons) {
+        auto* button = form->findChild<QPushButton*>(QLatin1String(b.name));
+        QVERIFY2(button, b.name);
+        QCOMPARE(button->text(), QString::fromUtf8(b.caption));
+        QCOMPARE(button->geometry(), b.pixels);
+    }
+    for (const char* name :
+         {"Text1", "Text2", "Text3", "Text4", "Text5", "Text7", "Text8", "Text9"}) {
+        auto* box = form->findChild<QLineEdit*>(QLatin1String(name));
+        QVERIFY2(box && box->text().isEmpty(), name);
+    }
+    QCOMPARE(form->findChild<QLineEdit*>(QStringLiteral("Text7"))->accessibleName(),
+             QStringLiteral("Sound File filter"));
+    QCOMPARE(form->findChild<QGroupBox*>(QStringLiteral("Frameqq2"))->title(),
+             QStringLiteral("Searching and Filtering"));
+
+    // Menus: the bar shows File, Options and Help; the context menu is not on it.
+    QStringList bar;
+    for (QAction* a : form->menuBar()->actions()) bar << a->text();
+    QCOMPARE(bar, (QStringList{QStringLiteral("File"), QStringLiteral("Options"),
+                               QStringLiteral("Help")}));
+    const struct {
+        const char* name;
+        const char* caption;
+        bool checked;
+    } items[] = {{"HelpM", "Help", false},
+                 {"ExitM", "Exit", false},
+                 {"AlwaysOnTopM", "Always On Top", false},
+                 {"PlayClickM", "Play Sound on Click", true},
+                 {"PlaySoundonDoubleClickM", "Play Sound on Double Click", false},
+                 {"ShowSearchBar", "Show Search Bar", false},
+                 {"HelpMMMMMMMMMM", "Help", false},
+                 {"AboutMMMM", "About", false},
+                 {"MPlayFile", "Play File", false},
+                 {"DeleteMenu", "Delete It?", false},
+                 {"EditEntry", "Edit Entry", false}};
+    for (const auto& item : items) {
+        auto* action = form->findChild<QAction*>(QLatin1String(item.name));
+        QVERIFY2(action, item.name);
+        QCOMPARE(action->text(), QString::fromUtf8(item.caption));
+        QCOMPARE(action->isChecked(), item.checked);
+    }
+    // First start: the search bar is hidden.
+    QVERIFY(!form->findChild<QGroupBox*>(QStringLiteral("Frameqq2"))->isVisibleTo(form.get()));
+    QVERIFY(dialogs->messages.isEmpty());
+}
+
+void ListLoadTest::startUpShowsEveryEntryInIdOrder() {
+    TempProgramFolder folder;
+    // IDs out of insertion order: the list must sort them.
+    QList<Entry> rows = threeEntries();
+    rows[0].id = 30;
+    rows[1].id = 10;
+    rows[2].id = 20;
+    folder.createCatalogue(rows);
+    auto dialogs = std::make_shared<ScriptedDialogs>();
+    auto form = test::makeForm(folder, dialogs);
+    QAbstractItemModelTester tester(form->list()->model(),
+                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
+
+    QCOMPARE(test::listedIds(*form), (QList<qint64>{10, 20, 30}));
+    QCOMPARE(test::rowTexts(*form, 1),
+             (QStringList{QStringLiteral("10"), rows[1].name, rows[1].file, rows[1].category,
+                          rows[1].description}));
+    auto* list = form->list();
+    QCOMPARE(list->columnCount(), 5);
+    QStringList titles;
+    for (int c = 1; c <= 5; ++c) titles << list->columnTitle(c);
+    QCOMPARE(titles,
+             (QStringList{QStringLiteral("ID"), QStringLiteral("Name"), QStringLiteral("File Path"),
+                          QStringLiteral("Category"), QStringLiteral("Description")}));
+    QCOMPARE(list->columnWidthTwips(1), 1);
+    QCOMPARE(list->columnWidthTwips(2), window::ListView1::kDefaultColumnTwips);
+    QVERIFY(list->selectionModel()->selectedRows().isEmpty());
+    QCOMPARE(form->catalogue().state(), store::Catalogue::State::Closed);
+    QCOMPARE(form->rememberedSort(), qint16(1));
+    QVERIFY(dialogs->messages.isEmpty());
+
+    // A reload after a selection leaves nothing selected and the connection closed.
+    list->selectItem(2);
+    QSignalSpy spy(form.get(), &window::Form1::statementIssued);
+    form->SearchData1(1);
+    QCOMPARE(selects(spy).size(), 1);
+    QVERIFY(list->selectionModel()->selectedRows().isEmpty());
+    QCOMPARE(form->catalogue().state(), store::Catalogue::State::Closed);
+}
+
+void ListLoadTest::nullsShowEmpty() {
+    TempProgramFolder folder;
+    folder.createCatalogue({{0, QString(), QStringLiteral("x.wav"), QString(), QString()},
+                            {0, QStringLiteral("n"), QString(), QStringLiteral("c"), QString()}});
+    auto form = test::makeForm(folder, std::make_shared<ScriptedDialogs>());
+    QCOMPARE(form->list()->count(), 2);
+    QCOMPARE(test::rowTexts(*form, 1),
+             (QStringList{QStringLiteral("1"), QString(), QStringLiteral("x.wav"), QString(),
+                          QString()}));
+    QCOMPARE(test::rowTexts(*form, 2), (QStringList{QStringLiteral("2"), QStringLiteral("n"),
+                                                    QString(), QStringLiteral("c"), QString()}));
+}
+
+void ListLoadTest::emptyResultHasNoColumns() {
+    TempProgramFolder folder;
+    folder.createCatalogue(threeEntries());
+    auto form = test::makeForm(folder, std::make_shared<ScriptedDialogs>());
+    form->findChild<QLineEdit*>(QStringLiteral("Text5"))->setText(QStringLiteral("no such name"));
+    form->SearchData1(1);
+    QCOMPARE(form->list()->count(), 0);
+    QCOMPARE(form->list()->columnCount(), 0);
+    QCOMPARE(form->list()->header()->count(), 0);
+    form->findChild<QLineEdit*>(QStringLiteral("Text5"))->setText(QString());
+    form->SearchData1(1);
+    QCOMPARE(form->list()->count(), 3);
+    QCOMPARE(form->list()->columnCount(), 5);
+    QCOMPARE(form->list()->columnWidthTwips(1), 1);
+}
+
+void ListLoadTest::caseIgnoredInEveryScript_data() {
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QList<qint64>>("ids");
+    QTest::newRow("ascii") << QStringLiteral("Text5") << QStringLiteral("bARK") << QList<qint64>{1};
+    QTest::newRow("accented") << QStringLiteral("Text5") << QStringLiteral("äPFEL")
+                              << QList<qint64>{2};
+    QTest::newRow("cyrillic") << QStringLiteral("Text5") << QStringLiteral("собака")
+                              << QList<qint64>{3};
+    QTest::newRow("cyrillic category")
+        << QStringLiteral("Text8") << QStringLiteral("ЖИВОТ") << QList<qint64>{3};
+    QTest::newRow("file path") << QStringLiteral("Text7") << QStringLiteral("/S/")
+                               << QList<qint64>{1, 2, 3};
+    QTest::newRow("description") << QStringLiteral("Text9") << QStringLiteral("APPLES")
+                                 << QList<qint64>{2};
+    QTest::newRow("quote finds nothing, breaks nothing")
+        << QStringLiteral("Text5") << QStringLiteral("o'clock") << QList<qint64>{};
+    QTest::newRow("underscore wildcard")
+        << QStringLiteral("Text5") << QStringLiteral("b_rk") << QList<qint64>{1};
+    QTest::newRow("percent alone")
+        << QStringLiteral("Text9") << QStringLiteral("%") << QList<qint64>{1, 2, 3};
+    QTest::newRow("lone blank") << QStringLiteral("Text5") << QStringLiteral(" ")
+                                << QList<qint64>{2};
+}
+
+void ListLoadTest::caseIgnoredInEveryScript() {
+    QFETCH(QString, box);
+    QFETCH(QString, text);
+    QFETCH(QList<qint64>, ids);
+    TempProgramFolder folder;
+    folder.createCatalogue(threeEntries());
+    auto dialogs = std::make_shared<ScriptedDialogs>();
+    auto form = test::makeForm(folder, dialogs);
+    form->findChild<QLineEdit*>(box)->setText(text);
+    form->SearchData1(1);
+    QCOMPARE(test::listedIds(*form), ids);
+    QVERIFY(dialogs->messages.isEmpty());
+    QCOMPARE(folder.countRows(), 3);
+}
+
+void ListLoadTest::missingCatalogueIsCreated() {
+    TempProgramFolder folder;
+    auto dialogs = std::make_shared<ScriptedDialogs>();
+    auto form = test::makeForm(folder, dialogs);
+    QVERIFY(dialogs->messages.isEmpty());
+    QCOMPARE(form->list()->count(), 0);
+    QFile file(folder.cataloguePath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.read(16) != QByteArray("SQLite format 3\0", 16));
+    QCOMPARE(folder.countRows(), 0);
+}
+
+void ListLoadTest::unusableCatalogue_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("cause");
+    QTest::newRow("wrong key") << QStringLiteral("key")
+                               << QStringLiteral("not a Kalvero catalogue");
+    QTest::newRow("not a catalogue")
+        << QStringLiteral("garbage") << QStringLiteral("not a Kalvero catalogue");
+    QTest::newRow("truncated") << QStringLiteral("truncated") << QStringLiteral("catalogue");
+    QTest::newRow("folder missing")
+        << QStringLiteral("nofolder") << QStringLiteral("could not be opened");
+    QTest::newRow("catalogue is a folder")
+        << QStringLiteral("isfolder") << QStringLiteral("could not be opened");
+}
+
+void ListLoadTest::unusableCatalogue() {
+    QFETCH(QString, fault);
+    QFETCH(QString, cause);
+    TempProgramFolder folder;
+    QString programFolder = folder.path();
+    QByteArray before;
+    if (fault == QLatin1String("key")) {
+        sqlite3* db = nullptr;
+        sqlite3_open(folder.cataloguePath().toUtf8().constData(), &db);
+        sqlite3_key(db, "another password", 16);
+        sqlite3_exec(db, "create table SoundData(x); insert into SoundData values ('kept');",
+                     nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    } else if (fault == QLatin1String("garbage")) {
+        QFile f(folder.cataloguePath());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(50000, '\x5a'));
+    } else if (fault == QLatin1String("truncated")) {
+        QList<Entry> many;
+        for (int i = 0; i < 2000; ++i)
+            many.append(
+                {0, QStringLiteral("entry %1").arg(i), QStringLiteral("/f/%1.wav").arg(i), {}, {}});
+        folder.createCatalogue(many);
+        QVERIFY(QFile::resize(folder.cataloguePath(),
+                              QFileInfo(folder.cataloguePath()).size() / 2 + 100));
+    } else if (fault == QLatin1String("nofolder")) {
+        programFolder += QStringLiteral("/gone");
+    } else if (fault == QLatin1String("isfolder")) {
+        QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("Kalverodb.mdb")));
+    }
+    if (QFileInfo(folder.cataloguePath()).isFile()) {
+        QFile f(folder.cataloguePath());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        before = f.readAll();
+    }
+
+    auto dialogs = std::make_shared<ScriptedDialogs>();
+    window::Form1Services services;
+    services.dialogs = dialogs;
+    window::Form1 form(programFolder, services);
+    // The window still comes up, with an empty list, after one plain message.
+    QCOMPARE(dialogs->messages.size(), 1);
+    const auto& message = dialogs->messages.first();
+    QCOMPARE(message.title, QStringLiteral("Kalvero 2.1"));
+    QVERIFY2(message.text.contains(QStringLiteral("Kalverodb.mdb")), qPrintable(message.text));
+    QVERIFY2(message.text.contains(cause), qPrintable(message.text));
+    QCOMPARE(form.list()->count(), 0);
+    QCOMPARE(form.catalogue().state(), store::Catalogue::State::Closed);
+    // The faulty file was not touched.
+    if (!before.isEmpty()) {
+        QFile f(folder.cataloguePath());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.readAll() == before);
+    }
+    // The window goes on answering: another reload fails the same way.
+    form.SearchData1(1);
+    QCOMPARE(dialogs->messages.size(), 2);
+}
+
+void ListLoadTest::failedReloadRecovers() {
+    TempProgramFolder folder;
+    folder.createCatalogue(threeEntries());
+    auto dialogs = std::make_shared<ScriptedDialogs>();
+    auto form = test::makeForm(folder, dialogs);
+    QCOMPARE(form->list()->count(), 3);
+
+    // Another program holds the file locked: the reload fails, nothing is lost.
+    {
+        store::Connection other =
+            store::openCatalogueFile(folder.cataloguePath(), SQLITE_OPEN_READWRITE);
+        other.exec("BEGIN EXCLUSIVE");
+        other.exec("delete from SoundData where ID = 1");
+        form->SearchData1(1);
+        QCOMPARE(dialogs->messages.size(), 1);
+        QVERIFY(dialogs->messages.first().text.contains(QStringLiteral("Another program")));
+        QCOMPARE(form->catalogue().state(), store::Catalogue::State::Closed);
+        other.exec("ROLLBACK");
+    }
+    form->SearchData1(1);
+    QCOMPARE(dialogs->messages.size(), 1);
+    QCOMPARE(test::listedIds(*form), (QList<qint64>{1, 2, 3}));
+}
+
+void ListLoadTest::loadAskedForDuringLoadRunsAfterIt() {
+    TempProgramFolder folder;
+    QList<Entry> many;
+    for (int i = 0; i < 3000; ++i)
+        many.append({0,
+                     QStringLiteral("n%1").arg(2999 - i, 4, 10, QLatin1Char('0')),
+                     QStringLiteral("/f/%1.wav").arg(i),
+                     {},
+                     {}});
+    folder.createCatalogue(many);
+    auto dialogs = std::make_shared<ScriptedDialogs>();
+    auto form = test::makeForm(folder, dialogs);
+    form->setLoadEventInterval(0);  // every clock check lets events run
+    QAbstractItemModelTester tester(form->list()->model(),
+                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
+
+    QSignalSpy statements(form.get(), &window::Form1::statementIssued);
+    int nestedCalls = 0;
+    bool sawNestedLoad = false;
+    // While the first load shows its rows, ask for three more loads, as
+    // header clicks during the load would.
+    auto connection =
+        connect(form->list()->model(), &QAbstractItemModel::rowsInserted, form.get(), [&] {
+            if (nestedCalls > 0 || !form->isLoading()) return;
+            ++nestedCalls;
+            const int before = static_cast<int>(statements.size());
+            form->SearchData1(3);
+            form->SearchData1(4);
+            form->SearchData1(2);
+            // None of them ran inside the running load.
+            sawNestedLoad = statements.size() != before;
+        });
+    form->SearchData1(1);
+    disconnect(connection);
+    QCOMPARE(nestedCalls, 1);
+    QVERIFY(!sawNestedLoad);
+    // The requests collapsed into one load, the latest: by name ascending.
+    const QStringList run = selects(statements);
+    QCOMPARE(run.size(), 2);
+    QVERIFY(run[0].endsWith(QLatin1String(" order by 1")));
+    QVERIFY(run[1].endsWith(QLatin1String(" order by 2")));
+    QCOMPARE(form->list()->count(), 3000);
+    QCOMPARE(form->list()->subItemText(1, 1), QStringLiteral("n0000"));
+    QCOMPARE(form->list()->subItemText(3000, 1), QStringLiteral("n2999"));
+    QVERIFY(!form->isLoading());
+    QCOMPARE(form->catalogue().state(), store::Catalogue::State::Closed);
+    QVERIFY(dialogs->messages.isEmpty());
+}
+
+void ListLoadTest::operationsDuringLoadWait() {
+    TempProgramFolder folder;
+    QList<Entry> many;
+    for (int i = 0; i < 3000; ++i)
+        many.append({0, QStringLiteral("n"), QStringLiteral("/f/%1.wav").arg(i), {}, {}});
+    folder.createCatalogue(many);
+    auto dialogs = std::make_shared<ScriptedDialogs>();
+    auto form = test::makeForm(folder, dialogs);
+    form->setLoadEventInterval(0);
+    QSignalSpy statements(form.get(), &window::Form1::statementIssued);
+    bool asked = false;
+    auto connection =
+        connect(form->list()->model(), &QAbstractItemModel::rowsInserted, form.get(), [&] {
+            if (asked || !form->isLoading()) return;
+            asked = true;
+            form->findChild<QLineEdit*>(QStringLiteral("Text2"))
+                ->setText(QStringLiteral("added during load.wav"));
+            form->Command1_Click();
+        });
+    form->SearchData1(1);
+    disconnect(connection);
+    QVERIFY(asked);
+    // The add waited for the load, then ran and reloaded.
+    QCOMPARE(statements.size(), 3);
+    QVERIFY(statements[0].at(0).toString().startsWith(QLatin1String("select")));
+    QVERIFY(statements[1].at(0).toString().startsWith(QLatin1String("insert")));
+    QVERIFY(statements[2].at(0).toString().startsWith(QLatin1String("select")));
+    QCOMPARE(form->list()->count(), 3001);
+    QCOMPARE(folder.countRows(), 3001);
+    QCOMPARE(form->catalogue().state(), store::Catalogue::State::Closed);
+}
+
+QTEST_MAIN(ListLoadTest)
+#include "tst_listload.moc"
