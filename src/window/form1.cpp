@@ -260,11 +260,15 @@ void Form1::loadList(qint16 SortInt) {
         sinceEvents.start();
         std::string_view fields[SoundListModel::kMaxFields];
         qint64 counter = 0;
+        bool firstRowsShown = false;
         while (rows.step()) {
             if (counter % kRowsBetweenClockChecks == 0 &&
                 sinceEvents.elapsed() >= eventIntervalMs_) {
-                // Show what has arrived and let the window paint and answer.
-                ListView1->showAddedItems();
+                // Let the window paint and answer. The first rows are shown at
+                // once; the rest all together at the end, since every change
+                // of the row count makes the view lay out all its rows again.
+                if (!firstRowsShown) ListView1->showAddedItems();
+                firstRowsShown = true;
                 letEventsRun();
                 sinceEvents.restart();
             }

@@ -1,0 +1,115 @@
+#include "benchdata.h"
+
+#include "store/catalogue.h"
+
+#include <unistd.h>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <random>
+
+namespace kalvero::bench {
+
+namespace {
+
+const char* const kWords[] = {
+    "dog",   "Bark",    "door",   "Slam",   "rain",  "Thunder", "glass", "Break",  "wind",
+    "Howl",  "engine",  "Start",  "bell",   "Ring",  "crowd",   "Cheer", "water",  "Drip",
+    "fire",  "Crackle", "bird",   "Chirp",  "metal", "Clang",   "step",  "Gravel", "car",
+    "Horn",  "äpfel",   "Straße", "Öffnen", "café",  "Été",     "niño",  "собака", "Дождь",
+    "ветер", "Колокол", "whoosh", "Impact", "laser", "Zap",     "click", "Pop",    "swoosh"};
+const char* const kCategories[] = {"Animals", "Foley",  "Weather", "Vehicles", "Ambience",
+                                   "Impacts", "Sci-Fi", "Природа", "Musique",  "UI"};
+
+QString words(std::mt19937& rng, int targetLength) {
+    std::uniform_int_distribution<size_t> pick(0, std::size(kWords) - 1);
+    QString out;
+    while (out.size() < targetLength) {
+        if (!out.isEmpty()) out += QLatin1Char(' ');
+        out += QString::fromUtf8(kWords[pick(rng)]);
+    }
+    return out;
+}
+
+void generate(const QString& path, int entries) {
+    std::mt19937 rng(20261207u + static_cast<unsigned>(entries));
+    std::uniform_int_distribution<int> percent(0, 99);
+    std::uniform_int_distribution<size_t> category(0, std::size(kCategories) - 1);
+    store::Catalogue catalogue(QFileInfo(path).path());
+    catalogue.begin();  // creates the file with its table
+    catalogue.end();
+    store::Connection c = store::openCatalogueFile(path, SQLITE_OPEN_READWRITE);
+    c.exec("BEGIN");
+    sqlite3_stmt* st = nullptr;
+    const char* sql =
+        "INSERT INTO SoundData (NameData, FilePath, Category, DescriptionData) VALUES (?,?,?,?)";
+    sqlite3_prepare_v2(c.handle(), sql, -1, &st, nullptr);
+    for (int i = 0; i < entries; ++i) {
+        const QByteArray name = words(rng, 20).toUtf8();
+        const QByteArray file = (QStringLiteral("/home/user/Sound Library/") +
+                                 QString::fromUtf8(kCategories[category(rng)]) + QLatin1Char('/') +
+                                 words(rng, 20).replace(QLatin1Char(' '), QLatin1Char('_')) +
+                                 QStringLiteral("_%1.wav").arg(i))
+                                    .toUtf8();
+        const QByteArray cat = QString::fromUtf8(kCategories[category(rng)]).toUtf8();
+        const QByteArray desc = words(rng, 40).toUtf8();
+        auto bind = [st](int column, const QByteArray& text, bool null) {
+            if (null)
+                sqlite3_bind_null(st, column);
+            else
+                sqlite3_bind_text(st, column, text.constData(), static_cast<int>(text.size()),
+                                  SQLITE_TRANSIENT);
+        };
+        // A few entries have gaps, as imported catalogues do.
+        bind(1, name, percent(rng) == 0);
+        bind(2, file, false);
+        bind(3, cat, percent(rng) < 2);
+        bind(4, desc, percent(rng) < 3);
+        if (sqlite3_step(st) != SQLITE_DONE) c.fail(sqlite3_errcode(c.handle()), sql);
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+    c.exec("COMMIT");
+}
+
+bool copyFolder(const QString& from, const QString& to) {
+    QDir().mkpath(to);
+    for (const QFileInfo& f : QDir(from).entryInfoList(QDir::Files)) {
+        QFile::remove(to + QLatin1Char('/') + f.fileName());
+        if (!QFile::copy(f.filePath(), to + QLatin1Char('/') + f.fileName())) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+QString cachedCatalogue(const QString& cacheRoot, int entries) {
+    const QString folder = QDir(cacheRoot).filePath(QStringLiteral("catalogue-%1").arg(entries));
+    const QString file = QDir(folder).filePath(QString::fromLatin1(store::Catalogue::kFileName));
+    const QString done = file + QStringLiteral(".complete");
+    if (QFile::exists(done)) return folder;
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    generate(file, entries);
+    QFile marker(done);
+    marker.open(QIODevice::WriteOnly);
+    return folder;
+}
+
+QString scratchCopy(const QString& programFolder, const QString& scratchRoot) {
+    const QString to = QDir(scratchRoot).filePath(QFileInfo(programFolder).fileName());
+    QDir(to).removeRecursively();
+    copyFolder(programFolder, to);
+    QFile::remove(QDir(to).filePath(QString::fromLatin1(store::Catalogue::kFileName) +
+                                    QStringLiteral(".complete")));
+    return to;
+}
+
+qint64 residentBytes() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly)) return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : 0;
+}
+
+}  // namespace kalvero::bench

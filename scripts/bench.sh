@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Runs the benchmarks. Catalogues are generated once into $build/bench-cache.
+# BENCH_SIZES (default 10000,100000,1000000) and BENCH_REPS (default 5) narrow a run.
+set -euo pipefail
+build=$1
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+"$build/bench/bench_catalogue" --cache "$build/bench-cache" \
+    --sizes "${BENCH_SIZES:-10000,100000,1000000}" --reps "${BENCH_REPS:-5}"
