@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <algorithm>
 
 namespace kalvero::window {
 
@@ -24,9 +25,13 @@ QString firstLocalFile(const QMimeData* mime) {
     return {};
 }
 
+// An ID as the list shows it: a whole number. The database gives positive
+// ones, but another program may have stored a negative one.
 bool isEntryId(const QString& text) {
-    if (text.isEmpty() || text.size() > 19) return false;
-    return std::all_of(text.begin(), text.end(),
+    QStringView digits(text);
+    if (digits.startsWith(QLatin1Char('-'))) digits = digits.mid(1);
+    if (digits.isEmpty() || digits.size() > 19) return false;
+    return std::all_of(digits.begin(), digits.end(),
                        [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
 }
 
@@ -102,7 +107,8 @@ void Form1::ListView1_MouseDown(Qt::MouseButton button) {
     // The tag names the last selected row in list order; with nothing
     // selected it keeps what it had.
     if (const int position = lastSelectedPosition(); position > 0)
-        selectionTag_ = ListView1->itemText(position) + QLatin1Char('-') + QString::number(position);
+        selectionTag_ =
+            ListView1->itemText(position) + QLatin1Char('-') + QString::number(position);
     Rmenu->setProperty("Tag", selectionTag_);
     if (button == Qt::RightButton) Rmenu->popup(QCursor::pos());
 }
@@ -118,14 +124,17 @@ void Form1::EditEntry_Click() {
 void Form1::DeleteMenu_Click() {
     if (deferWhileLoading([this] { DeleteMenu_Click(); })) return;
     const auto answer = services_.dialogs->message(
-        this, QStringLiteral("Kalvero"), QStringLiteral("Are you sure you want to delete this item?"),
+        this, QStringLiteral("Kalvero"),
+        QStringLiteral("Are you sure you want to delete this item?"),
         QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, QMessageBox::NoIcon);
     if (answer != QMessageBox::Yes) return;
 
     // The tag is "ID-position". The entry is deleted only while the list still
     // shows it, and the row removed is the one showing that ID: after a reload,
     // a filter or an earlier delete the remembered position may name another row.
-    const qsizetype dash = selectionTag_.indexOf(QLatin1Char('-'));
+    // The position is never negative, so the last "-" ends the ID even when the
+    // ID itself is negative.
+    const qsizetype dash = selectionTag_.lastIndexOf(QLatin1Char('-'));
     if (dash <= 0) return;
     const QString id = selectionTag_.left(dash);
     if (!isEntryId(id)) return;

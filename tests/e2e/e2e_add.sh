@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Adds an entry through the real window: "Add" with an empty "Sound File:" box
+# is refused with a message box, then a name and a file typed into the panel
+# are stored, exactly as typed, in the encrypted catalogue beside the program.
+set -euo pipefail
+
+work=$(mktemp -d)
+app="$work/program"
+pid=""
+trap 'if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi; rm -rf "$work"' EXIT
+cp -r "$KALVERO_BIN" "$app"
+export XDG_CONFIG_HOME="$work/config"
+mkdir -p "$KALVERO_SHOTS"
+
+fail() { echo "e2e_add: $*" >&2; exit 1; }
+
+# Runs one query on the program's catalogue with the sqlcipher shell.
+catalogue() {
+    printf "PRAGMA key='4862vemo';\nPRAGMA cipher_page_size=16384;\n.mode list\n.separator |\n%s\n" "$1" \
+        | sqlcipher "$app/Kalverodb.mdb" | grep -vx ok
+}
+
+# Waits up to $1 seconds for the command after it to succeed.
+wait_for() {
+    local seconds=$1
+    shift
+    local end=$((SECONDS + seconds))
+    until "$@"; do
+        [ "$SECONDS" -lt "$end" ] || return 1
+        sleep 0.1
+    done
+}
+
+cd /
+"$app/kalvero" &
+pid=$!
+
+wid=$(timeout 20 xdotool search --sync --name '^Kalvero 2\.1 - ' | head -n 1)
+[ -n "$wid" ] || fail "the window did not appear"
+wait_for 10 test -s "$app/Kalverodb.mdb" || fail "no catalogue was created"
+xdotool windowactivate --sync "$wid" 2>/dev/null || xdotool windowfocus --sync "$wid"
+
+# The window's client area is 10920 x 4395 twips (15 twips a pixel) under the
+# menu bar, so the menu bar's height is what the window has beyond that.
+geometry=$(xwininfo -id "$wid")
+left=$(awk '/Absolute upper-left X/ {print $NF}' <<<"$geometry")
+top=$(awk '/Absolute upper-left Y/ {print $NF}' <<<"$geometry")
+width=$(awk '/^ *Width:/ {print $NF}' <<<"$geometry")
+height=$(awk '/^ *Height:/ {print $NF}' <<<"$geometry")
+[ "$width" -eq 728 ] || fail "window is $width pixels wide, not 728"
+menubar=$((height - 293))
+if [ "$menubar" -lt 10 ] || [ "$menubar" -gt 60 ]; then fail "unexpected window height $height"; fi
+
+# A control's centre on the screen from its place in twips in the client area.
+click_at() {  # left top width height (twips)
+    local x=$((left + ($1 + $3 / 2) / 15))
+    local y=$((top + menubar + ($2 + $4 / 2) / 15))
+    xdotool mousemove --sync "$x" "$y" click 1
+}
+click_text1() { click_at $((840 + 120)) 120 1455 285; }
+click_text2() { click_at $((3600 + 120)) 120 1455 285; }
+click_add() { click_at $((3840 + 120)) $((360 + 120)) 1215 255; }
+
+# "Add" with nothing in the "Sound File:" box: a message box titled with the
+# application's title, and nothing stored.
+click_text1
+xdotool type --delay 20 "no file"
+click_add
+box=$(timeout 10 xdotool search --sync --name '^Kalvero 2\.1$' | head -n 1) \
+    || fail "no message box for an empty Sound File box"
+import -window root "$KALVERO_SHOTS/e2e_add_refused.png"
+xdotool windowactivate --sync "$box" 2>/dev/null || true
+xdotool key --clearmodifiers Return
+no_box() { ! xdotool search --name '^Kalvero 2\.1$' >/dev/null 2>&1; }
+wait_for 10 no_box || fail "the message box did not close"
+[ "$(catalogue 'select count(*) from SoundData;')" = 0 ] || fail "an entry was stored without a file"
+
+# The name box still holds "no file"; select it all and type over it.
+name="O'Neil's  bell 100%_"
+file="/home/user/Sounds/door bell's.wav"
+click_text1
+xdotool key --clearmodifiers ctrl+a
+xdotool type --delay 20 "$name"
+click_text2
+xdotool type --delay 20 "$file"
+click_add
+
+stored() { [ "$(catalogue 'select count(*) from SoundData;')" = 1 ]; }
+wait_for 10 stored || fail "the entry did not reach the catalogue"
+row=$(catalogue "select NameData, FilePath, Category, DescriptionData, typeof(Category) from SoundData;")
+expected="$name|$file|||text"
+[ "$row" = "$expected" ] || fail "stored '$row', expected '$expected'"
+
+sleep 0.3  # let the reloaded list paint before the screenshot
+import -window root "$KALVERO_SHOTS/e2e_add.png"
+kill -0 "$pid" || fail "the program ended"
+echo "entry stored as typed: $row; screenshots in $KALVERO_SHOTS"
