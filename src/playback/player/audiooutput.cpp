@@ -1,0 +1,94 @@
+#include "playback/player/audiooutput.h"
+
+#include "playback/player/soundfile.h"
+
+#define SDL_MAIN_HANDLED
+#include <SDL.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace kalvero::player {
+
+namespace {
+
+// About 50 ms per buffer: short enough for a prompt stop, long enough not to
+// starve on a busy machine. SDL wants a power of two.
+Uint16 bufferFrames(int sampleRate) {
+    int frames = 256;
+    while (frames < 8192 && frames * 20 < sampleRate) frames *= 2;
+    return static_cast<Uint16>(frames);
+}
+
+// Silent buffers played after the last sample before the sound counts as
+// ended, so that closing the device does not cut off what it still holds.
+constexpr int kTrailingBuffers = 2;
+
+}  // namespace
+
+AudioOutput::AudioOutput(SoundFile& sound) : sound_(sound) {}
+
+AudioOutput::~AudioOutput() {
+    stop();
+    if (audioInitialised_) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+bool AudioOutput::start(QString& reason) {
+    if (!audioInitialised_) {
+        // Only audio is used: SDL must not install signal handlers of its own.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+            reason = QStringLiteral("no sound output is available (%1)")
+                         .arg(QString::fromUtf8(SDL_GetError()));
+            return false;
+        }
+        audioInitialised_ = true;
+    }
+
+    SDL_AudioSpec wanted{};
+    wanted.freq = sound_.sampleRate();
+    wanted.format = AUDIO_F32SYS;
+    wanted.channels = static_cast<Uint8>(sound_.channels());
+    wanted.samples = bufferFrames(sound_.sampleRate());
+    wanted.callback = [](void* self, Uint8* stream, int bytes) {
+        auto* output = static_cast<AudioOutput*>(self);
+        const int frameBytes = static_cast<int>(sizeof(float)) * output->sound_.channels();
+        output->fill(reinterpret_cast<float*>(stream), bytes / frameBytes);
+    };
+    wanted.userdata = this;
+    SDL_AudioSpec obtained{};
+    device_ = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    if (device_ == 0) {
+        reason = QStringLiteral("the sound device could not be opened (%1)")
+                     .arg(QString::fromUtf8(SDL_GetError()));
+        return false;
+    }
+    SDL_PauseAudioDevice(device_, 0);
+    return true;
+}
+
+void AudioOutput::stop() {
+    if (device_ == 0) return;
+    // Closing waits for a running callback to return.
+    SDL_CloseAudioDevice(device_);
+    device_ = 0;
+}
+
+void AudioOutput::fill(float* out, int frames) {
+    const int channels = sound_.channels();
+    sf_count_t got = 0;
+    if (!endOfSound_) {
+        got = std::max<sf_count_t>(0, sound_.readFrames(out, frames));
+        framesPlayed_.fetch_add(got, std::memory_order_relaxed);
+        if (got < frames) {
+            endOfSound_ = true;
+            fault_ = sound_.faultText();
+        }
+    }
+    std::memset(out + got * channels, 0,
+                static_cast<size_t>(frames - got) * static_cast<size_t>(channels) * sizeof(float));
+    if (endOfSound_ && got == 0 && ++silentBuffers_ >= kTrailingBuffers)
+        ended_.store(true, std::memory_order_release);
+}
+
+}  // namespace kalvero::player

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+#include <atomic>
+#include <cstdint>
+
+namespace kalvero::player {
+
+class SoundFile;
+
+// Plays one SoundFile through an SDL audio device. SDL pulls the samples on
+// its own thread; the window polls the position and the end from its thread.
+//
+// The device is opened at the file's own rate and channel count with 32-bit
+// float samples, and SDL converts if the hardware wants something else. So
+// with SDL_AUDIODRIVER=disk the output file (SDL_DISKAUDIOFILE) holds exactly
+// the decoded samples, framed by silence; SDL_AUDIODRIVER=dummy discards them.
+class AudioOutput {
+public:
+    explicit AudioOutput(SoundFile& sound);
+    ~AudioOutput();
+    AudioOutput(const AudioOutput&) = delete;
+    AudioOutput& operator=(const AudioOutput&) = delete;
+
+    // Opens a device and starts playing. On failure returns false and sets
+    // `reason` in plain words; nothing plays then.
+    bool start(QString& reason);
+    // Ends playing at once and closes the device; safe to call more than once.
+    void stop();
+    bool isOpen() const { return device_ != 0; }
+
+    // Frames handed to the device so far.
+    std::int64_t framesPlayed() const { return framesPlayed_.load(std::memory_order_relaxed); }
+    // True once every decoded frame has been handed over and played out.
+    bool hasEnded() const { return ended_.load(std::memory_order_acquire); }
+    // After hasEnded(): why decoding stopped early, or empty when it did not.
+    const QString& fault() const { return fault_; }
+
+private:
+    void fill(float* out, int frames);
+
+    SoundFile& sound_;
+    bool audioInitialised_ = false;
+    std::uint32_t device_ = 0;
+    // Touched only by SDL's audio thread while the device is open.
+    bool endOfSound_ = false;
+    int silentBuffers_ = 0;
+    QString fault_;
+    std::atomic<std::int64_t> framesPlayed_{0};
+    std::atomic<bool> ended_{false};
+};
+
+}  // namespace kalvero::player

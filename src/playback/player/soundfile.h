@@ -1,0 +1,43 @@
+#pragma once
+
+#include <sndfile.h>
+#include <QByteArray>
+#include <QString>
+#include <memory>
+
+namespace kalvero::player {
+
+// One sound file opened for decoding with libsndfile. Frames are read as
+// interleaved 32-bit floats, whatever the file holds.
+class SoundFile {
+public:
+    ~SoundFile();
+    SoundFile(const SoundFile&) = delete;
+    SoundFile& operator=(const SoundFile&) = delete;
+
+    // Opens `nativePath` (the path's bytes as the file system takes them).
+    // On failure returns null and sets `reason` to a plain-words cause.
+    static std::unique_ptr<SoundFile> open(const QByteArray& nativePath, QString& reason);
+
+    int channels() const { return info_.channels; }
+    int sampleRate() const { return info_.samplerate; }
+    // The number of frames, or -1 when the file does not tell.
+    sf_count_t frames() const;
+
+    // Reads up to `frames` frames into `out`; fewer at the end or on a fault.
+    sf_count_t readFrames(float* out, sf_count_t frames);
+    // Why decoding stopped, when it stopped on a fault; empty otherwise.
+    QString faultText() const;
+
+    // The most channels the player sends to a sound device.
+    static constexpr int kMaxChannels = 8;
+
+private:
+    SoundFile(SNDFILE* file, int fd, const SF_INFO& info) : file_(file), fd_(fd), info_(info) {}
+
+    SNDFILE* file_;
+    int fd_;
+    SF_INFO info_;
+};
+
+}  // namespace kalvero::player

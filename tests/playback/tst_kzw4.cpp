@@ -1,0 +1,370 @@
+// The built player KZW4, run as a process the way the program starts it.
+// SDL writes what it plays to a file (SDL_AUDIODRIVER=disk), so the tests
+// compare the played samples with what libsndfile decodes from the same file.
+
+#include "playback/playercommand.h"
+#include "soundfixtures.h"
+
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cstring>
+
+using kalvero::test::SoundSpec;
+
+namespace {
+
+const QString kToken = QLatin1String(kalvero::playback::kAccessToken);
+
+QString withToken(const QString& path) { return path + QStringLiteral("::") + kToken; }
+
+struct PlayerRun {
+    bool finished = false;
+    int exitCode = -1;
+    QProcess::ExitStatus exitStatus = QProcess::CrashExit;
+    QString errors;
+};
+
+// Runs KZW4 with SDL's output going to `outputFile`; `environment` adds to or
+// overrides the defaults. Unplayable files make the player close its window
+// by itself, so every run ends without a user.
+PlayerRun runPlayer(const QStringList& arguments, const QString& outputFile,
+                    const QString& workingDirectory = {},
+                    const QList<QPair<QString, QString>>& environment = {}) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("disk"));
+    env.insert(QStringLiteral("SDL_DISKAUDIOFILE"), outputFile);
+    env.insert(QStringLiteral("KZW4_AUTOCLOSE"), QStringLiteral("1"));
+    for (const auto& [name, value] : environment) env.insert(name, value);
+    process.setProcessEnvironment(env);
+    if (!workingDirectory.isEmpty()) process.setWorkingDirectory(workingDirectory);
+    process.start(QStringLiteral(KZW4_PATH), arguments);
+    PlayerRun run;
+    run.finished = process.waitForFinished(60000);
+    if (!run.finished) {
+        process.kill();
+        process.waitForFinished();
+    }
+    run.exitCode = process.exitCode();
+    run.exitStatus = process.exitStatus();
+    run.errors = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QVector<float> readFloats(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QByteArray bytes = file.readAll();
+    QVector<float> samples(bytes.size() / static_cast<qsizetype>(sizeof(float)));
+    std::memcpy(samples.data(), bytes.constData(),
+                static_cast<size_t>(samples.size()) * sizeof(float));
+    return samples;
+}
+
+qsizetype firstSound(const QVector<float>& samples) {
+    for (qsizetype i = 0; i < samples.size(); ++i)
+        if (samples[i] != 0.0f) return i;
+    return -1;
+}
+
+// The device's output must be silence, then exactly the decoded samples,
+// then silence. Returns what is wrong, or an empty text.
+QString compareWithDecoded(const QVector<float>& played, const QVector<float>& decoded,
+                           int channels) {
+    const qsizetype decodedStart = firstSound(decoded);
+    if (decodedStart < 0) return QStringLiteral("the file decodes to silence");
+    const qsizetype playedStart = firstSound(played);
+    if (playedStart < 0) return QStringLiteral("nothing but silence was played");
+    const qsizetype offset = playedStart - decodedStart;
+    if (offset < 0 || offset % channels != 0)
+        return QStringLiteral("the sound starts at sample %1, out of step").arg(offset);
+    if (played.size() < offset + decoded.size())
+        return QStringLiteral("the sound was cut short: %1 of %2 samples")
+            .arg(played.size() - offset)
+            .arg(decoded.size());
+    qsizetype mismatches = 0;
+    qsizetype firstMismatch = -1;
+    for (qsizetype i = 0; i < decoded.size(); ++i) {
+        if (played[offset + i] != decoded[i]) {
+            if (firstMismatch < 0) firstMismatch = i;
+            ++mismatches;
+        }
+    }
+    if (mismatches > 0)
+        return QStringLiteral("%1 samples differ, the first at %2")
+            .arg(mismatches)
+            .arg(firstMismatch);
+    for (qsizetype i = offset + decoded.size(); i < played.size(); ++i)
+        if (played[i] != 0.0f) return QStringLiteral("sound after the end, at sample %1").arg(i);
+    return {};
+}
+
+}  // namespace
+
+class Kzw4Test : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void playsTheDecodedSamples_data();
+    void playsTheDecodedSamples();
+    void reportsADecodingFaultPartWay();
+    void refusesAWrongToken_data();
+    void refusesAWrongToken();
+    void reportsAFileItCannotPlay_data();
+    void reportsAFileItCannotPlay();
+    void reportsAMissingSoundDevice_data();
+    void reportsAMissingSoundDevice();
+    void dummyDeviceDiscardsTheSound();
+
+private:
+    QTemporaryDir dir_;
+    QString wav_;
+};
+
+void Kzw4Test::initTestCase() {
+    QVERIFY2(QFile::exists(QStringLiteral(KZW4_PATH)), KZW4_PATH " has not been built");
+    QVERIFY(dir_.isValid());
+    wav_ = dir_.filePath(QStringLiteral("reference.wav"));
+    QCOMPARE(kalvero::test::writeSine(wav_, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 22050, 4410}),
+             QString());
+}
+
+void Kzw4Test::playsTheDecodedSamples_data() {
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("sampleRate");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<bool>("relative");
+
+    const int wav = SF_FORMAT_WAV;
+    QTest::newRow("WAV 16-bit PCM, stereo")
+        << (wav | SF_FORMAT_PCM_16) << 2 << 22050 << QStringLiteral("plain.wav") << false;
+    QTest::newRow("WAV 24-bit PCM, mono, blanks and quotes")
+        << (wav | SF_FORMAT_PCM_24) << 1 << 44100
+        << QStringLiteral("a name with blanks, 'single' and \"double\" quotes.wav") << false;
+    QTest::newRow("WAV float, % and _") << (wav | SF_FORMAT_FLOAT) << 2 << 48000
+                                        << QStringLiteral("100% _under_ score.wav") << false;
+    QTest::newRow("WAV mu-law, accents and Cyrillic")
+        << (wav | SF_FORMAT_ULAW) << 1 << 8000 << QStringLiteral("Ünïcødé ёжик.wav") << false;
+    QTest::newRow("WAV IMA ADPCM, CJK and emoji")
+        << (wav | SF_FORMAT_IMA_ADPCM) << 2 << 22050 << QStringLiteral("音声 🎵.wav") << false;
+    QTest::newRow("WAV MS ADPCM") << (wav | SF_FORMAT_MS_ADPCM) << 1 << 11025
+                                  << QStringLiteral("ms.wav") << false;
+    QTest::newRow("AIFF, \"::\" in the name") << (SF_FORMAT_AIFF | SF_FORMAT_PCM_16) << 2 << 22050
+                                              << QStringLiteral("a::b::c.aiff") << false;
+    QTest::newRow("AU mu-law") << (SF_FORMAT_AU | SF_FORMAT_ULAW) << 1 << 8000
+                               << QStringLiteral("bell.au") << false;
+    QTest::newRow("FLAC") << (SF_FORMAT_FLAC | SF_FORMAT_PCM_16) << 2 << 44100
+                          << QStringLiteral("tone.flac") << false;
+    QTest::newRow("Ogg Vorbis") << (SF_FORMAT_OGG | SF_FORMAT_VORBIS) << 2 << 44100
+                                << QStringLiteral("tone.ogg") << false;
+    QTest::newRow("MP3") << (SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III) << 2 << 44100
+                         << QStringLiteral("tone.mp3") << false;
+    // Qt would take this argument for one of its own options if it saw it.
+    QTest::newRow("relative name that looks like a Qt option")
+        << (wav | SF_FORMAT_PCM_16) << 1 << 22050 << QStringLiteral("-style=fusion") << true;
+}
+
+void Kzw4Test::playsTheDecodedSamples() {
+    QFETCH(int, format);
+    QFETCH(int, channels);
+    QFETCH(int, sampleRate);
+    QFETCH(QString, fileName);
+    QFETCH(bool, relative);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(fileName);
+    bool unsupported = false;
+    const QString written = kalvero::test::writeSine(
+        path, {format, channels, sampleRate, sampleRate / 5}, &unsupported);
+    if (unsupported) QSKIP(qPrintable(QStringLiteral("cannot generate the file: ") + written));
+    QVERIFY2(written.isEmpty(), qPrintable(written));
+
+    int decodedChannels = 0;
+    const QVector<float> decoded = kalvero::test::decodeAll(path, &decodedChannels);
+    QCOMPARE(decodedChannels, channels);
+    // The generated sine (RMS 0.5/sqrt 2) survives even the lossy formats.
+    QVERIFY2(std::abs(kalvero::test::rootMeanSquare(decoded) - 0.3536) < 0.07,
+             qPrintable(QString::number(kalvero::test::rootMeanSquare(decoded))));
+
+    const QString output = dir.filePath(QStringLiteral("played.raw"));
+    const PlayerRun run = runPlayer({withToken(relative ? fileName : path)}, output,
+                                    relative ? dir.path() : QString());
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitStatus, QProcess::NormalExit);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
+    QVERIFY2(!run.errors.contains(QLatin1String("KZW4:")), qPrintable(run.errors));
+
+    const QString mismatch = compareWithDecoded(readFloats(output), decoded, channels);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+}
+
+void Kzw4Test::reportsADecodingFaultPartWay() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString whole = dir.filePath(QStringLiteral("whole.flac"));
+    QCOMPARE(kalvero::test::writeSine(whole, {SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 44100, 22050}),
+             QString());
+    // The first half of the file: its header is intact, its frames stop mid-stream.
+    const QString path = dir.filePath(QStringLiteral("cut short 'ü'.flac"));
+    {
+        QFile in(whole);
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        const QByteArray bytes = in.readAll();
+        out.write(bytes.left(bytes.size() / 2));
+    }
+    const QVector<float> decoded = kalvero::test::decodeAll(path);
+    QVERIFY(!decoded.isEmpty());
+
+    const QString output = dir.filePath(QStringLiteral("played.raw"));
+    const PlayerRun run = runPlayer({withToken(path)}, output);
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitStatus, QProcess::NormalExit);
+    QCOMPARE(run.exitCode, 1);
+    const QString expected =
+        QStringLiteral(
+            "The sound file \"%1\" could not be played to the end: decoding failed "
+            "part way (")
+            .arg(path);
+    QVERIFY2(run.errors.contains(expected), qPrintable(run.errors));
+    // What could be decoded was played.
+    const QString mismatch = compareWithDecoded(readFloats(output), decoded, 2);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+}
+
+void Kzw4Test::refusesAWrongToken_data() {
+    QTest::addColumn<QStringList>("arguments");
+    const QString path = dir_.filePath(QStringLiteral("reference.wav"));
+    QTest::newRow("no argument") << QStringList{};
+    QTest::newRow("empty argument") << QStringList{QString()};
+    QTest::newRow("path alone") << QStringList{path};
+    QTest::newRow("separator without token") << QStringList{path + QStringLiteral("::")};
+    QTest::newRow("wrong token") << QStringList{path + QStringLiteral("::tzobrahuxelivmcx")};
+    QTest::newRow("token in upper case")
+        << QStringList{path + QStringLiteral("::") + kToken.toUpper()};
+    QTest::newRow("token and a blank") << QStringList{withToken(path) + QLatin1Char(' ')};
+    QTest::newRow("token not after the last separator")
+        << QStringList{withToken(path) + QStringLiteral("::")};
+    QTest::newRow("token first") << QStringList{kToken + QStringLiteral("::") + path};
+    QTest::newRow("single colon") << QStringList{path + QLatin1Char(':') + kToken};
+    QTest::newRow("token only half") << QStringList{path + QStringLiteral("::tzobrahu")};
+    QTest::newRow("split at the blank into two arguments")
+        << QStringList{path + QStringLiteral("::"), kToken};
+    QTest::newRow("right argument and one more") << QStringList{withToken(path), withToken(path)};
+}
+
+void Kzw4Test::refusesAWrongToken() {
+    QFETCH(QStringList, arguments);
+    const QString output = dir_.filePath(QStringLiteral("refused.raw"));
+    QFile::remove(output);
+    const PlayerRun run = runPlayer(arguments, output);
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitStatus, QProcess::NormalExit);
+    QCOMPARE(run.exitCode, 2);
+    // One line, and nothing from Qt: the window system was never touched.
+    QVERIFY2(run.errors.endsWith(QLatin1Char('\n')), qPrintable(run.errors));
+    QCOMPARE(run.errors.count(QLatin1Char('\n')), 1);
+    QVERIFY(run.errors.startsWith(QLatin1String("KZW4: ")));
+    QVERIFY2(!QFile::exists(output), "the sound device was opened");
+}
+
+void Kzw4Test::reportsAFileItCannotPlay_data() {
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QByteArray>("content");  // null: do not create
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("missing file") << QStringLiteral("missing 'ü' 音.wav") << QByteArray()
+                                  << QStringLiteral("the file does not exist");
+    QTest::newRow("missing folder") << QStringLiteral("no such folder/bell.wav") << QByteArray()
+                                    << QStringLiteral("the file does not exist");
+    QTest::newRow("missing, \"::\" in the name")
+        << QStringLiteral("x::y.wav") << QByteArray() << QStringLiteral("the file does not exist");
+    QTest::newRow("text named .wav")
+        << QStringLiteral("notes.wav") << QByteArray("These are notes, not a sound.\n")
+        << QStringLiteral("it is not a sound file that KZW4 can decode");
+    QTest::newRow("empty file") << QStringLiteral("empty.flac") << QByteArray("")
+                                << QStringLiteral("it is not a sound file that KZW4 can decode");
+    QTest::newRow("RIFF header cut short")
+        << QStringLiteral("cut.wav") << QByteArray("RIFF\x24\x00\x00\x00WAVEfmt ", 16)
+        << QStringLiteral("it is not a sound file that KZW4 can decode");
+    QTest::newRow("named pipe") << QStringLiteral("pipe.wav") << QByteArray("<fifo>")
+                                << QStringLiteral("it is not a plain file");
+    QTest::newRow("folder") << QStringLiteral("a folder.wav") << QByteArray("<dir>")
+                            << QStringLiteral("it is a folder");
+}
+
+void Kzw4Test::reportsAFileItCannotPlay() {
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, reason);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(fileName);
+    if (content == "<dir>") {
+        QVERIFY(QDir().mkpath(path));
+    } else if (content == "<fifo>") {
+        // Opened the usual way, a pipe without a writer would hold the player forever.
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (!content.isNull()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(content), content.size());
+    }
+    const QString output = dir.filePath(QStringLiteral("played.raw"));
+    const PlayerRun run = runPlayer({withToken(path)}, output);
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitStatus, QProcess::NormalExit);
+    QCOMPARE(run.exitCode, 1);
+    const QString expected = QStringLiteral("The sound file \"%1\" cannot be played: ").arg(path);
+    QVERIFY2(run.errors.contains(expected + reason), qPrintable(run.errors));
+    QVERIFY2(!QFile::exists(output), "the sound device was opened");
+}
+
+void Kzw4Test::reportsAMissingSoundDevice_data() {
+    QTest::addColumn<QString>("driver");
+    QTest::addColumn<QString>("outputFile");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("unknown driver") << QStringLiteral("no-such-driver") << QString()
+                                    << QStringLiteral("no sound output is available");
+    QTest::newRow("disk output cannot be written")
+        << QStringLiteral("disk") << QStringLiteral("no such folder/out.raw")
+        << QStringLiteral("the sound device could not be opened");
+}
+
+void Kzw4Test::reportsAMissingSoundDevice() {
+    QFETCH(QString, driver);
+    QFETCH(QString, outputFile);
+    QFETCH(QString, reason);
+    const QString output =
+        dir_.filePath(outputFile.isEmpty() ? QStringLiteral("device.raw") : outputFile);
+    const PlayerRun run =
+        runPlayer({withToken(wav_)}, output, {}, {{QStringLiteral("SDL_AUDIODRIVER"), driver}});
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitStatus, QProcess::NormalExit);
+    QCOMPARE(run.exitCode, 3);
+    QVERIFY2(run.errors.contains(QStringLiteral("\"%1\" cannot be played: %2").arg(wav_, reason)),
+             qPrintable(run.errors));
+    QVERIFY(!QFile::exists(output));
+}
+
+void Kzw4Test::dummyDeviceDiscardsTheSound() {
+    const QString output = dir_.filePath(QStringLiteral("dummy.raw"));
+    const PlayerRun run = runPlayer({withToken(wav_)}, output, {},
+                                    {{QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy")}});
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitStatus, QProcess::NormalExit);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
+    QVERIFY(!QFile::exists(output));
+}
+
+QTEST_GUILESS_MAIN(Kzw4Test)
+#include "tst_kzw4.moc"
