@@ -1,13 +1,45 @@
 #include "prefs/options.h"
 
+#include <QFileInfo>
 #include <QSettings>
 
 namespace kalvero::prefs {
 
 namespace {
+
+// The options take a few dozen bytes; anything far larger is not ours to parse.
+constexpr qint64 kLargestStoreBytes = 1024 * 1024;
+
 QString keyPath(const BoolOption& option) {
     return QStringLiteral("Options/") + QLatin1String(option.key);
 }
+
+// The per-user settings folder as QSettings sees it (XDG_CONFIG_HOME, or what
+// QSettings::setPath chose), asked of a store under a name nobody uses so that
+// our own file is not opened before it has been looked at.
+QString userSettingsFolder() {
+    const QSettings probe(QSettings::NativeFormat, QSettings::UserScope,
+                          QStringLiteral("Kalvero settings folder"), QStringLiteral("probe"));
+    return QFileInfo(QFileInfo(probe.fileName()).path()).path();
+}
+
+// QSettings reads its file to the end, waits for its lock file without a
+// time limit, and saves by renaming a new file over the old one (through a
+// link, over the link's target). A pipe there would block the read, a folder
+// in place of the lock file would keep a write waiting forever, and a link to
+// /dev/null would have the device replaced when run as root. Only a plain file
+// of a sane size, or nothing at all, is handed to it.
+bool isSafeToOpen(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists()) return true;
+    return info.isFile() && info.size() <= kLargestStoreBytes;
+}
+
+bool isSafeToWrite(const QString& fileName) {
+    return isSafeToOpen(fileName) && isSafeToOpen(fileName + QLatin1String(".lock")) &&
+           isSafeToOpen(fileName + QLatin1String(".lock.rmlock"));
+}
+
 }  // namespace
 
 QString boolText(bool value) { return value ? QStringLiteral("True") : QStringLiteral("False"); }
@@ -19,18 +51,22 @@ std::optional<bool> parseBool(const QString& text) {
 }
 
 OptionStore::OptionStore()
-    : settings_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                            QStringLiteral("Kalvero"), QStringLiteral("Kalvero"))) {}
+    : fileName_(userSettingsFolder() + QLatin1String("/Kalvero/Kalvero.conf")) {
+    if (isSafeToOpen(fileName_))
+        settings_ = std::make_unique<QSettings>(fileName_, QSettings::IniFormat);
+}
 
 OptionStore::~OptionStore() = default;
 
 bool OptionStore::read(const BoolOption& option, bool fallback) const {
+    if (!settings_) return fallback;
     const QVariant value = settings_->value(keyPath(option));
     if (!value.isValid()) return fallback;
     return parseBool(value.toString()).value_or(fallback);
 }
 
 void OptionStore::write(const BoolOption& option, bool value) {
+    if (!settings_ || !isSafeToWrite(fileName_)) return;
     settings_->setValue(keyPath(option), boolText(value));
     settings_->sync();
 }

@@ -24,7 +24,8 @@ inline constexpr BoolOption kShowSearchBar{"ShowSearchBar", false};
 QString boolText(bool value);
 std::optional<bool> parseBool(const QString& text);
 
-// The per-user store: an INI file, ~/.config/Kalvero/Kalvero.conf, group [Options].
+// The per-user store: an INI file, ~/.config/Kalvero/Kalvero.conf (following
+// XDG_CONFIG_HOME, or QSettings::setPath for the native format), group [Options].
 // Reading never fails: a missing key, a value that is not one of the two
 // texts, or a store that cannot be read gives the fallback. Each write is on
 // disk when write() returns; a write that fails is dropped without a word.
@@ -36,7 +37,13 @@ public:
     bool read(const BoolOption& option, bool fallback) const;
     void write(const BoolOption& option, bool value);
 
+    // The file that holds the options.
+    const QString& fileName() const { return fileName_; }
+
 private:
+    QString fileName_;
+    // Null when the file could not be opened safely at start: every read
+    // then gives its fallback and every write is dropped.
     std::unique_ptr<QSettings> settings_;
 };
 
