@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QMoveEvent>
 #include <QResizeEvent>
 
 namespace kalvero::window {
@@ -26,7 +27,12 @@ void Form1::Command7_Click() {
     SearchData1(1);
 }
 
-void Form1::ListView1_ColumnClick(int position) { SearchData1(static_cast<qint16>(position)); }
+void Form1::ListView1_ColumnClick(int position) {
+    // Only a header the list shows can be clicked; any other position would
+    // make a statement that sorts by no column at all.
+    if (position < 1 || position > ListView1->columnCount()) return;
+    SearchData1(static_cast<qint16>(position));
+}
 
 void Form1::layoutList() {
     // In twips, from the whole window's size with its frame, title and menu bar.
@@ -59,6 +65,14 @@ void Form1::resizeEvent(QResizeEvent* event) {
 void Form1::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange) layoutList();
+}
+
+void Form1::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    // A window manager that frames the window after it is shown reports the
+    // frame only with the move that follows; the outer size changes then
+    // without a Resize, and the list must follow it.
+    layoutList();
 }
 
 }  // namespace kalvero::window

@@ -1,0 +1,247 @@
+// Filter-as-you-type on a large catalogue: the real window, "Auto Filter on
+// Typing" ticked, a word typed letter by letter into the name box. Each
+// keystroke's reload is timed and set against the floor, the same select
+// stepped through on a connection of its own with nothing shown.
+//
+//   bench_keystroke [cache folder] [entries] [word] [repetitions]
+//
+// The catalogue is generated once into the cache folder (bench/cache by
+// default) and reused by later runs.
+
+#include "store/catalogue.h"
+#include "window/form1.h"
+#include "window/listview1.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <vector>
+
+using namespace kalvero;
+
+namespace {
+
+// Reports any message box instead of showing it: in a benchmark it is a fault.
+class ReportingDialogs : public window::UserDialogs {
+public:
+    QMessageBox::StandardButton message(QWidget*, const QString& title, const QString& text,
+                                        QMessageBox::StandardButtons,
+                                        QMessageBox::StandardButton defaultButton,
+                                        QMessageBox::Icon) override {
+        std::fprintf(stderr, "message: %s: %s\n", qPrintable(title), qPrintable(text));
+        ++messages;
+        return defaultButton != QMessageBox::NoButton ? defaultButton : QMessageBox::Ok;
+    }
+    int messages = 0;
+};
+
+const char* const kWords[] = {
+    "thunder", "Rain",    "door",   "Slam",   "glass",   "Break", "wind",     "Howl",
+    "engine",  "Start",   "bell",   "Ring",   "crowd",   "Cheer", "water",    "Drip",
+    "fire",    "Crackle", "bird",   "Chirp",  "metal",   "Clang", "step",     "Gravel",
+    "dog",     "Bark",    "horn",   "Impact", "laser",   "Zap",   "click",    "Pop",
+    "äpfel",   "Straße",  "Öffnen", "café",   "Été",     "niño",  "Gewitter", "Ölfass",
+    "собака",  "Дождь",   "ветер",  "Гром",   "колокол", "Шаги",  "whoosh",   "Swoosh"};
+const char* const kCategories[] = {"Animals", "Foley",  "Weather", "Vehicles", "Ambience",
+                                   "Impacts", "Sci-Fi", "Природа", "Musique",  "Interface"};
+const char* const kFolders[] = {"/home/studio/Sound Library/", "/mnt/archive/SFX/",
+                                "/media/Field Recordings/", "/home/studio/Звуки/"};
+
+QByteArray words(std::mt19937& rng, int length) {
+    std::uniform_int_distribution<size_t> pick(0, std::size(kWords) - 1);
+    QString out;
+    while (out.size() < length) {
+        if (!out.isEmpty()) out += QLatin1Char(' ');
+        out += QString::fromUtf8(kWords[pick(rng)]);
+    }
+    return out.toUtf8();
+}
+
+void bind(sqlite3_stmt* st, int column, const QByteArray& text) {
+    sqlite3_bind_text(st, column, text.constData(), static_cast<int>(text.size()),
+                      SQLITE_TRANSIENT);
+}
+
+// One transaction, one prepared insert: 100,000 entries take a second or two.
+void generate(const QString& folder, int entries) {
+    store::Catalogue catalogue(folder);
+    catalogue.begin();  // creates the encrypted file with its table
+    catalogue.end();
+    store::Connection c = store::openCatalogueFile(catalogue.filePath(), SQLITE_OPEN_READWRITE);
+    c.exec("BEGIN");
+    const QByteArray sql =
+        "INSERT INTO SoundData (NameData, FilePath, Category, DescriptionData) VALUES (?,?,?,?)";
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(c.handle(), sql.constData(), -1, &st, nullptr) != SQLITE_OK)
+        c.fail(sqlite3_errcode(c.handle()), sql);
+    std::mt19937 rng(4862u);
+    std::uniform_int_distribution<size_t> category(0, std::size(kCategories) - 1);
+    std::uniform_int_distribution<size_t> folderOf(0, std::size(kFolders) - 1);
+    for (int i = 0; i < entries; ++i) {
+        const QByteArray cat = kCategories[category(rng)];
+        QByteArray file = kFolders[folderOf(rng)] + cat + '/' + words(rng, 24) + '_' +
+                          QByteArray::number(i) + ".wav";
+        file.replace(' ', '_');
+        bind(st, 1, words(rng, 20));
+        bind(st, 2, file);
+        bind(st, 3, cat);
+        bind(st, 4, words(rng, 40));
+        if (sqlite3_step(st) != SQLITE_DONE) {
+            sqlite3_finalize(st);
+            c.fail(sqlite3_errcode(c.handle()), sql);
+        }
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+    c.exec("COMMIT");
+}
+
+// The program folder holding a catalogue of `entries`, made on first use.
+QString cachedCatalogue(const QString& cacheRoot, int entries) {
+    const QString folder =
+        QDir(cacheRoot).absoluteFilePath(QStringLiteral("keystroke-%1").arg(entries));
+    const QString done = QDir(folder).filePath(QStringLiteral("complete"));
+    if (QFile::exists(done)) return folder;
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    QElapsedTimer timer;
+    timer.start();
+    generate(folder, entries);
+    QFile marker(done);
+    if (!marker.open(QIODevice::WriteOnly))
+        std::fprintf(stderr, "cannot mark %s\n", qPrintable(done));
+    std::printf("generated %d entries in %.1f s\n", entries, timer.elapsed() / 1000.0);
+    return folder;
+}
+
+volatile size_t readSink = 0;
+
+// The engine alone: prepare the select and step through every row, reading
+// each field's text, on a connection opened beforehand.
+double floorMs(const store::Connection& c, const QString& sql, qint64& rows) {
+    QElapsedTimer timer;
+    timer.start();
+    store::Statement st(c, sql.toUtf8());
+    rows = 0;
+    size_t bytes = 0;
+    while (st.step()) {
+        for (int k = 0; k < st.columnCount(); ++k) {
+            int n = 0;
+            st.text(k, n);
+            bytes += static_cast<size_t>(n);
+        }
+        ++rows;
+    }
+    const double ms = timer.nsecsElapsed() / 1e6;
+    readSink = readSink + bytes;  // so that the reads cannot be left out
+    return ms;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const QString cacheRoot = args.value(1, QStringLiteral("bench/cache"));
+    const int entries = args.value(2, QStringLiteral("100000")).toInt();
+    const QString word = args.value(3, QStringLiteral("thunder"));
+    const int repetitions = std::max(1, args.value(4, QStringLiteral("5")).toInt());
+    if (entries <= 0 || word.isEmpty()) {
+        std::fprintf(stderr,
+                     "usage: bench_keystroke [cache folder] [entries] [word] [repetitions]\n");
+        return 2;
+    }
+
+    // The user's own options stay untouched.
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+
+    const QString folder = cachedCatalogue(cacheRoot, entries);
+    auto dialogs = std::make_shared<ReportingDialogs>();
+    window::Form1::Services services;
+    services.dialogs = dialogs;
+    window::Form1 form(folder, std::move(services));
+    auto* showBar = form.findChild<QAction*>(QStringLiteral("ShowSearchBar"));
+    if (!showBar->isChecked()) form.ShowSearchBar_Click();
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form)) std::fprintf(stderr, "window not exposed\n");
+    form.findChild<QCheckBox*>(QStringLiteral("Check1"))->setChecked(true);
+    auto* box = form.findChild<QLineEdit*>(QStringLiteral("Text5"));
+
+    QString lastSql;
+    int loads = 0;
+    QObject::connect(&form, &window::Form1::statementIssued, &form, [&](const QString& sql) {
+        lastSql = sql;
+        ++loads;
+    });
+
+    const store::Connection floorConnection = store::openCatalogueFile(
+        QDir(folder).filePath(QString::fromLatin1(store::Catalogue::kFileName)),
+        SQLITE_OPEN_READONLY);
+
+    struct Step {
+        QString typed;
+        qint64 rows = 0;
+        std::vector<double> load, shown, floor;
+    };
+    std::vector<Step> steps(static_cast<size_t>(word.size()));
+    for (int rep = 0; rep <= repetitions; ++rep) {  // the first round warms the caches
+        for (qsizetype i = 0; i < word.size(); ++i) {
+            Step& step = steps[static_cast<size_t>(i)];
+            const int loadsBefore = loads;
+            QElapsedTimer timer;
+            timer.start();
+            QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(word.at(i)),
+                                Qt::NoModifier);
+            const double loadMs = timer.nsecsElapsed() / 1e6;
+            // Until the window has painted the new rows and has nothing left to do.
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+            const double shownMs = timer.nsecsElapsed() / 1e6;
+            if (loads != loadsBefore + 1)
+                std::fprintf(stderr, "keystroke %lld ran %d loads\n", static_cast<long long>(i),
+                             loads - loadsBefore);
+            qint64 rows = 0;
+            const double floor = floorMs(floorConnection, lastSql, rows);
+            if (rows != form.list()->count())
+                std::fprintf(stderr, "the list shows %d rows, the select gives %lld\n",
+                             form.list()->count(), static_cast<long long>(rows));
+            if (rep == 0) continue;
+            step.typed = box->text();
+            step.rows = rows;
+            step.load.push_back(loadMs);
+            step.shown.push_back(shownMs);
+            step.floor.push_back(floor);
+        }
+        box->clear();  // one more reload, not measured
+    }
+
+    std::printf("%d entries, \"%s\" typed into the name box, median of %d rounds\n", entries,
+                qPrintable(word), repetitions);
+    std::printf("%-10s %8s %10s %10s %10s %7s\n", "typed", "rows", "reload ms", "shown ms",
+                "floor ms", "ratio");
+    for (const Step& step : steps) {
+        const double load = median(step.load);
+        const double floor = median(step.floor);
+        std::printf("%-10s %8lld %10.1f %10.1f %10.1f %7.2f\n", qPrintable(step.typed),
+                    static_cast<long long>(step.rows), load, median(step.shown), floor,
+                    floor > 0 ? load / floor : 0.0);
+    }
+    return dialogs->messages == 0 ? 0 : 1;
+}
