@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config make git ca-certificates
     qt6-base-dev libgl-dev
-    libsqlcipher-dev sqlcipher
+    libsqlcipher-dev sqlcipher libssl-dev
     libsndfile1-dev libsdl2-dev
     fonts-dejavu-core
     # the virtual desktop that the end-to-end tests and a headless `make run` use

@@ -2,11 +2,11 @@
 
 #include "store/unicodefold.h"
 
-#include <QCryptographicHash>
+#include <openssl/evp.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPasswordDigestor>
 
 namespace kalvero::store {
 
@@ -59,7 +59,8 @@ Catalogue::Catalogue(const QString& programFolder)
 void Catalogue::begin() {
     end();
     const bool existed = holdsData(path_);
-    Connection c(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    // One thread uses the connection: no locking around every call.
+    Connection c(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX);
     if (existed) {
         applyKeyFor(c);
     } else {
@@ -80,8 +81,16 @@ void Catalogue::applyKeyFor(Connection& c) {
         return;
     }
     if (salt != rawKeySalt_) {
-        const QByteArray key = QPasswordDigestor::deriveKeyPbkdf2(
-            QCryptographicHash::Sha1, QByteArray(kPassword), salt, kKdfIterations, kKeyBytes);
+        // The same derivation the engine makes from the passphrase: PBKDF2 with
+        // HMAC-SHA1 over the file's salt.
+        QByteArray key(kKeyBytes, '\0');
+        if (PKCS5_PBKDF2_HMAC_SHA1(kPassword, static_cast<int>(qstrlen(kPassword)),
+                                   reinterpret_cast<const unsigned char*>(salt.constData()),
+                                   static_cast<int>(salt.size()), kKdfIterations, kKeyBytes,
+                                   reinterpret_cast<unsigned char*>(key.data())) != 1) {
+            keyWith(c, QByteArray(kPassword));
+            return;
+        }
         rawKey_ = "x'" + key.toHex().toUpper() + "'";
         rawKeySalt_ = salt;
     }

@@ -16,9 +16,23 @@ inline unsigned char asciiLower(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
 }
 
+// Folds for U+0080..U+07FF (Latin, Greek, Cyrillic, Hebrew, Arabic...), the
+// non-ASCII letters met most, looked up instead of asked of Qt each time.
+struct TwoByteFolds {
+    char32_t fold[0x800];
+    TwoByteFolds() {
+        for (char32_t c = 0; c < 0x800; ++c)
+            fold[c] = c < 0x80 ? asciiLower(static_cast<unsigned char>(c)) : QChar::toCaseFolded(c);
+    }
+};
+const TwoByteFolds& twoByteFolds() {
+    static const TwoByteFolds table;
+    return table;
+}
+
 // Decodes one code point and advances p. Malformed bytes become U+FFFD one
 // byte at a time, so any byte string can be compared and matched.
-char32_t decodeUtf8(const unsigned char*& p, const unsigned char* end) {
+inline char32_t decodeUtf8(const unsigned char*& p, const unsigned char* end) {
     const unsigned char c = *p++;
     if (c < 0x80) return c;
     int extra;
@@ -103,6 +117,7 @@ int noCaseCollation(void*, int na, const void* a, int nb, const void* b) {
 
 char32_t foldCase(char32_t c) {
     if (c < 0x80) return asciiLower(static_cast<unsigned char>(c));
+    if (c < 0x800) return twoByteFolds().fold[c];
     if (c > 0x10FFFF) return c;
     return QChar::toCaseFolded(c);
 }
