@@ -254,7 +254,9 @@ void Form1::loadList(qint16 SortInt) {
     ListView1->clearItems();
     ListView1->clearColumns();
     emit statementIssued(sql);
-    {
+    // No stored text holds a NUL (Add refuses them), so a search text with one
+    // matches nothing; the engine would read the statement only up to it.
+    if (!sql.contains(QChar(0))) {
         store::Statement rows = catalogue_.query(sql);
         QElapsedTimer sinceEvents;
         sinceEvents.start();

@@ -33,6 +33,10 @@ struct Form1Services {
     std::function<bool()> trayAvailable;
 };
 
+// Whether the catalogue can keep `text` exactly as it is: no NUL character and
+// no half of a surrogate pair.
+bool isStorableText(const QString& text);
+
 // The program's one working window: the entry panel, the search bar, the
 // list of entries and the menus. It owns the catalogue connection.
 class Form1 : public QMainWindow {

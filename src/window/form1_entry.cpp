@@ -37,12 +37,31 @@ bool isEntryId(const QString& text) {
 
 }  // namespace
 
+bool isStorableText(const QString& text) {
+    return !text.contains(QChar(0)) && QStringView(text).isValidUtf16();
+}
+
 void Form1::Command1_Click() {
     if (deferWhileLoading([this] { Command1_Click(); })) return;
     if (Text2->text().isEmpty()) {
         showMessage(QLatin1String(prefs::kAppTitle),
                     QStringLiteral("Could you please enter the file name for a sound file."));
         return;
+    }
+    // The catalogue keeps texts as UTF-8: a NUL would cut the statement short
+    // and half a surrogate pair has no UTF-8 form. Refuse rather than store
+    // something other than what was typed.
+    const std::pair<QLineEdit*, const char*> boxes[] = {
+        {Text1, "Name"}, {Text2, "Sound File"}, {Text3, "Category"}, {Text4, "Description"}};
+    for (const auto& [box, label] : boxes) {
+        if (!isStorableText(box->text())) {
+            showMessage(QLatin1String(prefs::kAppTitle),
+                        QStringLiteral("The \"%1\" box holds characters that cannot be stored in "
+                                       "the catalogue (a NUL character or a broken surrogate "
+                                       "pair). Remove them and add the entry again.")
+                            .arg(QLatin1String(label)));
+            return;
+        }
     }
     try {
         catalogue_.begin();

@@ -149,6 +149,8 @@ private slots:
     void addStoresTextAsTyped();
     void emptyFileBoxIsRefused_data();
     void emptyFileBoxIsRefused();
+    void unstorableTextIsRefused_data();
+    void unstorableTextIsRefused();
     void clearEmptiesPanelAndReloads();
     void browseFillsFileBox_data();
     void browseFillsFileBox();
@@ -311,6 +313,55 @@ void EntriesTest::emptyFileBoxIsRefused() {
     // Empty boxes are stored as empty texts, never as NULL.
     QCOMPARE(storedTypes(folder, added.id), QStringList(4, QStringLiteral("text")));
     QCOMPARE(loads.count(), 1);
+}
+
+void EntriesTest::unstorableTextIsRefused_data() {
+    QTest::addColumn<int>("boxIndex");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("label");
+    const QChar nul(0);
+    const QChar loneHigh(0xD83D);
+    const QChar loneLow(0xDC36);
+    QTest::newRow("NUL in the name")
+        << 0 << (QStringLiteral("a") + nul + QStringLiteral("b")) << QStringLiteral("Name");
+    QTest::newRow("NUL alone in the file box") << 1 << QString(nul) << QStringLiteral("Sound File");
+    QTest::newRow("lone high surrogate in the category")
+        << 2 << (QStringLiteral("x") + loneHigh) << QStringLiteral("Category");
+    QTest::newRow("lone low surrogate first in the description")
+        << 3 << (QString(loneLow) + QStringLiteral("y")) << QStringLiteral("Description");
+}
+
+void EntriesTest::unstorableTextIsRefused() {
+    QFETCH(int, boxIndex);
+    QFETCH(QString, text);
+    QFETCH(QString, label);
+    TempProgramFolder folder;
+    folder.createCatalogue(fiveEntries());
+    const QList<Entry> before = folder.readEntries();
+    auto dialogs = std::make_shared<ScriptedDialogs>();
+    auto form = test::makeForm(folder, dialogs);
+    QStringList panel{QStringLiteral("n"), QStringLiteral("/s/f.wav"), QStringLiteral("c"),
+                      QStringLiteral("d")};
+    panel[boxIndex] = text;
+    setPanel(*form, panel);
+    QSignalSpy spy(form.get(), &window::Form1::statementIssued);
+
+    form->Command1_Click();
+
+    // Refused in plain words, nothing half stored, nothing typed lost.
+    QCOMPARE(dialogs->messages.size(), 1);
+    QVERIFY2(dialogs->messages[0].text.contains(QLatin1Char('"') + label + QLatin1Char('"')),
+             qPrintable(dialogs->messages[0].text));
+    QCOMPARE(spy.count(), 0);
+    QCOMPARE(folder.readEntries(), before);
+    QCOMPARE(panelTexts(*form), panel);
+    QCOMPARE(form->catalogue().state(), store::Catalogue::State::Closed);
+    // A good pair of surrogates is stored like any other text.
+    panel[boxIndex] = QStringLiteral("ok 🐶");
+    setPanel(*form, panel);
+    form->Command1_Click();
+    QCOMPARE(dialogs->messages.size(), 1);
+    QCOMPARE(folder.countRows(), before.size() + 1);
 }
 
 void EntriesTest::clearEmptiesPanelAndReloads() {

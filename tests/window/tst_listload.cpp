@@ -217,6 +217,11 @@ void ListLoadTest::caseIgnoredInEveryScript_data() {
         << QStringLiteral("Text9") << QStringLiteral("%") << QList<qint64>{1, 2, 3};
     QTest::newRow("lone blank") << QStringLiteral("Text5") << QStringLiteral(" ")
                                 << QList<qint64>{2};
+    QTest::newRow("NUL matches nothing, errs nothing")
+        << QStringLiteral("Text9")
+        << (QStringLiteral("a") + QChar(0) + QStringLiteral("' or 1=1 --")) << QList<qint64>{};
+    QTest::newRow("statement breakout stays a search text")
+        << QStringLiteral("Text5") << QStringLiteral("%' or '1'='1") << QList<qint64>{};
 }
 
 void ListLoadTest::caseIgnoredInEveryScript() {
