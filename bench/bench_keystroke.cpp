@@ -5,9 +5,10 @@
 //
 //   bench_keystroke [cache folder] [entries] [word] [repetitions]
 //
-// The catalogue is generated once into the cache folder (bench/cache by
-// default) and reused by later runs.
+// The catalogue is generated once into the cache folder (build/bench-cache
+// by default) and reused by later runs.
 
+#include "benchdata.h"
 #include "store/catalogue.h"
 #include "window/form1.h"
 #include "window/listview1.h"
@@ -24,7 +25,6 @@
 #include <QtTest>
 #include <algorithm>
 #include <cstdio>
-#include <random>
 #include <vector>
 
 using namespace kalvero;
@@ -44,85 +44,6 @@ public:
     }
     int messages = 0;
 };
-
-const char* const kWords[] = {
-    "thunder", "Rain",    "door",   "Slam",   "glass",   "Break", "wind",     "Howl",
-    "engine",  "Start",   "bell",   "Ring",   "crowd",   "Cheer", "water",    "Drip",
-    "fire",    "Crackle", "bird",   "Chirp",  "metal",   "Clang", "step",     "Gravel",
-    "dog",     "Bark",    "horn",   "Impact", "laser",   "Zap",   "click",    "Pop",
-    "äpfel",   "Straße",  "Öffnen", "café",   "Été",     "niño",  "Gewitter", "Ölfass",
-    "собака",  "Дождь",   "ветер",  "Гром",   "колокол", "Шаги",  "whoosh",   "Swoosh"};
-const char* const kCategories[] = {"Animals", "Foley",  "Weather", "Vehicles", "Ambience",
-                                   "Impacts", "Sci-Fi", "Природа", "Musique",  "Interface"};
-const char* const kFolders[] = {"/home/studio/Sound Library/", "/mnt/archive/SFX/",
-                                "/media/Field Recordings/", "/home/studio/Звуки/"};
-
-QByteArray words(std::mt19937& rng, int length) {
-    std::uniform_int_distribution<size_t> pick(0, std::size(kWords) - 1);
-    QString out;
-    while (out.size() < length) {
-        if (!out.isEmpty()) out += QLatin1Char(' ');
-        out += QString::fromUtf8(kWords[pick(rng)]);
-    }
-    return out.toUtf8();
-}
-
-void bind(sqlite3_stmt* st, int column, const QByteArray& text) {
-    sqlite3_bind_text(st, column, text.constData(), static_cast<int>(text.size()),
-                      SQLITE_TRANSIENT);
-}
-
-// One transaction, one prepared insert: 100,000 entries take a second or two.
-void generate(const QString& folder, int entries) {
-    store::Catalogue catalogue(folder);
-    catalogue.begin();  // creates the encrypted file with its table
-    catalogue.end();
-    store::Connection c = store::openCatalogueFile(catalogue.filePath(), SQLITE_OPEN_READWRITE);
-    c.exec("BEGIN");
-    const QByteArray sql =
-        "INSERT INTO SoundData (NameData, FilePath, Category, DescriptionData) VALUES (?,?,?,?)";
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(c.handle(), sql.constData(), -1, &st, nullptr) != SQLITE_OK)
-        c.fail(sqlite3_errcode(c.handle()), sql);
-    std::mt19937 rng(4862u);
-    std::uniform_int_distribution<size_t> category(0, std::size(kCategories) - 1);
-    std::uniform_int_distribution<size_t> folderOf(0, std::size(kFolders) - 1);
-    for (int i = 0; i < entries; ++i) {
-        const QByteArray cat = kCategories[category(rng)];
-        QByteArray file = kFolders[folderOf(rng)] + cat + '/' + words(rng, 24) + '_' +
-                          QByteArray::number(i) + ".wav";
-        file.replace(' ', '_');
-        bind(st, 1, words(rng, 20));
-        bind(st, 2, file);
-        bind(st, 3, cat);
-        bind(st, 4, words(rng, 40));
-        if (sqlite3_step(st) != SQLITE_DONE) {
-            sqlite3_finalize(st);
-            c.fail(sqlite3_errcode(c.handle()), sql);
-        }
-        sqlite3_reset(st);
-    }
-    sqlite3_finalize(st);
-    c.exec("COMMIT");
-}
-
-// The program folder holding a catalogue of `entries`, made on first use.
-QString cachedCatalogue(const QString& cacheRoot, int entries) {
-    const QString folder =
-        QDir(cacheRoot).absoluteFilePath(QStringLiteral("keystroke-%1").arg(entries));
-    const QString done = QDir(folder).filePath(QStringLiteral("complete"));
-    if (QFile::exists(done)) return folder;
-    QDir(folder).removeRecursively();
-    QDir().mkpath(folder);
-    QElapsedTimer timer;
-    timer.start();
-    generate(folder, entries);
-    QFile marker(done);
-    if (!marker.open(QIODevice::WriteOnly))
-        std::fprintf(stderr, "cannot mark %s\n", qPrintable(done));
-    std::printf("generated %d entries in %.1f s\n", entries, timer.elapsed() / 1000.0);
-    return folder;
-}
 
 volatile size_t readSink = 0;
 
@@ -158,7 +79,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const QString cacheRoot = args.value(1, QStringLiteral("bench/cache"));
+    const QString cacheRoot = args.value(1, QStringLiteral("build/bench-cache"));
     const int entries = args.value(2, QStringLiteral("100000")).toInt();
     const QString word = args.value(3, QStringLiteral("thunder"));
     const int repetitions = std::max(1, args.value(4, QStringLiteral("5")).toInt());
@@ -172,7 +93,7 @@ int main(int argc, char** argv) {
     QTemporaryDir settings;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
 
-    const QString folder = cachedCatalogue(cacheRoot, entries);
+    const QString folder = bench::cachedCatalogue(cacheRoot, entries);
     auto dialogs = std::make_shared<ReportingDialogs>();
     window::Form1::Services services;
     services.dialogs = dialogs;

@@ -6,3 +6,5 @@ build=$1
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 "$build/bench/bench_catalogue" --cache "$build/bench-cache" \
     --sizes "${BENCH_SIZES:-10000,100000,1000000}" --reps "${BENCH_REPS:-5}"
+echo
+"$build/bench/bench_keystroke" "$build/bench-cache" 100000 thunder "${BENCH_REPS:-5}"

@@ -1,7 +1,26 @@
 #!/usr/bin/env bash
 # The whole suite: unit and window tests (offscreen), end-to-end tests on a
-# virtual desktop, the bounded fuzz run and the benchmark smoke run.
+# virtual desktop, the bounded fuzz run and a benchmark smoke run; then the
+# same tests once more, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 build=$1
+asan=$2
 cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+echo "== tests"
 ctest --test-dir "$build" --output-on-failure -j2 --timeout 600
+
+echo "== benchmark smoke run (10,000 entries)"
+QT_QPA_PLATFORM=offscreen "$build/bench/bench_catalogue" --cache "$build/bench-cache" \
+    --sizes 10000 --reps 1
+
+echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B "$asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKALVERO_WERROR=ON \
+    -DKALVERO_SANITIZE=ON >/dev/null
+cmake --build "$asan" -j"$jobs"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1
+export LSAN_OPTIONS=suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# The fuzz run is sanitized already; it is not run twice.
+ctest --test-dir "$asan" --output-on-failure -j2 --timeout 900 -LE fuzz
