@@ -4,12 +4,6 @@
 # Everything started here is stopped when the command ends.
 set -euo pipefail
 
-display=""
-for n in $(seq 90 190); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "desktop.sh: no free X display number" >&2; exit 1; }
-
 pids=()
 cleanup() {
     for ((i=${#pids[@]}-1; i>=0; i--)); do kill "${pids[$i]}" 2>/dev/null || true; done
@@ -17,11 +11,28 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
+# Take the first display number no other X server holds. Lock files can be
+# missing (another mount namespace) while the number is still in use, so a
+# server that does not come up moves on to the next number.
+display=""
+for n in $(seq 90 190); do
+    [ -e "/tmp/.X$n-lock" ] && continue
+    xdpyinfo -display ":$n" >/dev/null 2>&1 && continue
+    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
+    for _ in $(seq 1 100); do
+        kill -0 "$xvfb" 2>/dev/null || break
+        xdpyinfo -display ":$n" >/dev/null 2>&1 && { display=":$n"; break; }
+        sleep 0.05
+    done
+    # Another server may have answered for the number ours failed to take.
+    if [ -n "$display" ]; then sleep 0.2; kill -0 "$xvfb" 2>/dev/null || display=""; fi
+    if [ -n "$display" ]; then pids+=("$xvfb"); break; fi
+    kill "$xvfb" 2>/dev/null || true
+    wait "$xvfb" 2>/dev/null || true
+done
+[ -n "$display" ] || { echo "desktop.sh: no X server could be started" >&2; exit 1; }
 export DISPLAY="$display"
-for _ in $(seq 1 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
-xdpyinfo >/dev/null 2>&1 || { echo "desktop.sh: Xvfb did not start" >&2; exit 1; }
 
 openbox >/dev/null 2>&1 &
 pids+=($!)
