@@ -197,6 +197,8 @@ void Form1::connectHandlers() {
     connect(Comand8, &QPushButton::clicked, this, &Form1::Comand8_Click);
     for (QLineEdit* box : {Text5, Text7, Text8, Text9})
         connect(box, &QLineEdit::textChanged, this, &Form1::searchBox_Change);
+    for (QLineEdit* box : {Text1, Text2, Text3, Text4, Text5, Text7, Text8, Text9})
+        box->installEventFilter(this);
 
     connect(ListView1, &ListView1::Click, this, &Form1::ListView1_Click);
     connect(ListView1, &ListView1::DblClick, this, &Form1::ListView1_DblClick);

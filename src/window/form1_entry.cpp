@@ -97,6 +97,30 @@ void Form1::dragEnterEvent(QDragEnterEvent* event) {
     if (!firstLocalFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    // A sound file dropped on any of the text boxes goes to "Sound File:" as
+    // well, not into the box as the text of its address; other drops (plain
+    // text) stay the box's own.
+    switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto* drag = static_cast<QDragMoveEvent*>(event);
+            if (firstLocalFile(drag->mimeData()).isEmpty()) break;
+            drag->acceptProposedAction();
+            return true;
+        }
+        case QEvent::Drop: {
+            auto* drop = static_cast<QDropEvent*>(event);
+            if (firstLocalFile(drop->mimeData()).isEmpty()) break;
+            dropEvent(drop);
+            return true;
+        }
+        default:
+            break;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void Form1::dropEvent(QDropEvent* event) {
     const QString file = firstLocalFile(event->mimeData());
     if (file.isEmpty()) return;

@@ -427,41 +427,54 @@ void EntriesTest::droppedFileFillsFileBox_data() {
     QTest::addColumn<QList<QUrl>>("urls");
     QTest::addColumn<QString>("text");      // plain text carried besides the URLs
     QTest::addColumn<QString>("expected");  // null: the drop is refused
+    QTest::addColumn<QString>("target");    // the box dropped on; empty: the window
     const QString file = QStringLiteral("/tmp/Звуки/zoë's 100% 🔔.wav");
-    QTest::newRow("local file") << QList<QUrl>{QUrl::fromLocalFile(file)} << QString() << file;
+    QTest::newRow("local file") << QList<QUrl>{QUrl::fromLocalFile(file)} << QString() << file
+                                << QString();
+    QTest::newRow("local file onto the name box")
+        << QList<QUrl>{QUrl::fromLocalFile(file)} << QString() << file << QStringLiteral("Text1");
+    QTest::newRow("local file onto a search box")
+        << QList<QUrl>{QUrl::fromLocalFile(file)} << file << file << QStringLiteral("Text5");
     QTest::newRow("web address first")
         << QList<QUrl>{QUrl(QStringLiteral("https://example.org/a.wav")), QUrl::fromLocalFile(file),
                        QUrl::fromLocalFile(QStringLiteral("/x.wav"))}
-        << QString() << file;
+        << QString() << file << QString();
     QTest::newRow("only web address")
-        << QList<QUrl>{QUrl(QStringLiteral("https://example.org/a.wav"))} << QString() << QString();
-    QTest::newRow("plain text") << QList<QUrl>{} << QStringLiteral("/s/text.wav") << QString();
+        << QList<QUrl>{QUrl(QStringLiteral("https://example.org/a.wav"))} << QString() << QString()
+        << QString();
+    QTest::newRow("plain text") << QList<QUrl>{} << QStringLiteral("/s/text.wav") << QString()
+                                << QString();
 }
 
 void EntriesTest::droppedFileFillsFileBox() {
     QFETCH(QList<QUrl>, urls);
     QFETCH(QString, text);
     QFETCH(QString, expected);
+    QFETCH(QString, target);
     TempProgramFolder folder;
     folder.createCatalogue();
     auto dialogs = std::make_shared<ScriptedDialogs>();
     auto form = test::makeForm(folder, dialogs);
     const QStringList panel{QStringLiteral("n"), QStringLiteral("before"), QString(), QString()};
     setPanel(*form, panel);
+    QObject* receiver = form.get();
+    if (!target.isEmpty()) receiver = form->findChild<QLineEdit*>(target);
+    QVERIFY(receiver);
 
     QMimeData mime;
     if (!urls.isEmpty()) mime.setUrls(urls);
     if (!text.isNull()) mime.setText(text);
     const QPoint at(10, 10);
     QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(form.get(), &enter);
+    QApplication::sendEvent(receiver, &enter);
     QCOMPARE(enter.isAccepted(), !expected.isNull());
     QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(form.get(), &drop);
+    QApplication::sendEvent(receiver, &drop);
 
     QStringList want = panel;
     if (!expected.isNull()) want[1] = expected;
     QCOMPARE(panelTexts(*form), want);
+    QVERIFY(form->findChild<QLineEdit*>(QStringLiteral("Text5"))->text().isEmpty());
     QVERIFY(dialogs->messages.isEmpty());
 }
 
