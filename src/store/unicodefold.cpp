@@ -50,7 +50,13 @@ inline char32_t decodeUtf8(const unsigned char*& p, const unsigned char* end) {
         return kReplacement;
     }
     if (end - p < extra) return kReplacement;
-    for (int i = 0; i < extra; ++i) {
+    // The second byte's range rules out overlong forms (an overlong '%' must
+    // not become a wildcard), surrogates and code points past U+10FFFF, which
+    // would collide with the pattern's wildcard markers.
+    const unsigned char low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+    if (p[0] < low || p[0] > high) return kReplacement;
+    for (int i = 1; i < extra; ++i) {
         if ((p[i] & 0xC0) != 0x80) return kReplacement;
     }
     for (int i = 0; i < extra; ++i) cp = (cp << 6) | (*p++ & 0x3F);

@@ -18,6 +18,7 @@ class UnicodeFoldTest : public QObject {
 private slots:
     void like_data();
     void like();
+    void malformedBytesAreNoWildcards();
     void likeThroughEngine();
     void orderIsConsistent();
     void orderThroughEngine();
@@ -57,6 +58,20 @@ void UnicodeFoldTest::like() {
     QCOMPARE(LikePattern(std::string_view(p.constData(), p.size()))
                  .matches(std::string_view(t.constData(), t.size())),
              matches);
+}
+
+void UnicodeFoldTest::malformedBytesAreNoWildcards() {
+    // An overlong "%" and a sequence past U+10FFFF must stay literal bytes.
+    const std::string overlongPercent = "a\xE0\x80\xA5";
+    const std::string pastUnicode = "a\xF4\x90\x80\x80";
+    for (const std::string& pattern : {overlongPercent, pastUnicode}) {
+        const LikePattern like(pattern);
+        QVERIFY(!like.matches("abc"));
+        QVERIFY(!like.matches("a"));
+        QVERIFY(like.matches(pattern));
+    }
+    QVERIFY(compareNoCase("\xC1\x81", "A") != 0);  // overlong "A"
+    QVERIFY(compareNoCase("\xE0\x80\xA5", "%") != 0);
 }
 
 void UnicodeFoldTest::likeThroughEngine() {
