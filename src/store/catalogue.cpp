@@ -51,6 +51,12 @@ QByteArray readSalt(const QString& path) {
     return salt.size() == kSaltBytes ? salt : QByteArray();
 }
 
+// Reading the page count first undoes what a crashed program left in its journal.
+bool isEmptyDatabase(const Connection& c) {
+    Statement pages(c, QByteArrayLiteral("PRAGMA page_count"));
+    return pages.step() && pages.textBytes(0) == "0";
+}
+
 }  // namespace
 
 Catalogue::Catalogue(const QString& programFolder)
@@ -58,17 +64,33 @@ Catalogue::Catalogue(const QString& programFolder)
 
 void Catalogue::begin() {
     end();
-    const bool existed = holdsData(path_);
     // One thread uses the connection: no locking around every call.
-    Connection c(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX);
-    if (existed) {
+    constexpr int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    const bool present = holdsData(path_);
+    // A new, empty catalogue is made only until the first open succeeds. One that disappears later
+    // was moved or deleted under us: making a new one then would hide that and scatter entries over
+    // two files.
+    if (!present && openedBefore_)
+        throw DbError(SQLITE_NOTFOUND, QStringLiteral("The catalogue file is missing."), QString());
+    if (present) {
+        Connection c(path_, flags);
         applyKeyFor(c);
-    } else {
-        keyWith(c, QByteArray(kPassword));
+        configure(c);
+        // A program killed while it created the file can leave pages behind with
+        // a journal that takes all of them back: opened, the file is empty again.
+        // It is then made anew, keyed from the passphrase and its own new salt.
+        if (!QFile::exists(path_ + QStringLiteral("-journal")) || !isEmptyDatabase(c)) {
+            connection_ = std::move(c);
+            openedBefore_ = true;
+            return;
+        }
     }
+    Connection c(path_, flags);
+    keyWith(c, QByteArray(kPassword));
     configure(c);
-    if (!existed) c.exec(kCreateTable);
+    c.exec(kCreateTable);
     connection_ = std::move(c);
+    openedBefore_ = true;
 }
 
 void Catalogue::applyKeyFor(Connection& c) {

@@ -42,6 +42,7 @@ private:
 
     QString path_;
     Connection connection_;
+    bool openedBefore_ = false;
     // The raw key derived from the passphrase and the file's salt, so that
     // only the first open of a file pays for the key derivation.
     QByteArray rawKey_;

@@ -32,6 +32,11 @@ QString plainCause(const DbError& error) {
             return QStringLiteral(
                 "The file could not be read or written. The disk may be full, removed or "
                 "failing.");
+        case SQLITE_NOTFOUND:
+            return QStringLiteral(
+                "The catalogue file is no longer there: it was moved or deleted while Kalvero "
+                "was running. Put it back and try again; Kalvero starts a new, empty catalogue "
+                "only when it starts without one.");
         case SQLITE_NOMEM:
         case SQLITE_TOOBIG:
             return QStringLiteral("The text is too large for the catalogue.");
