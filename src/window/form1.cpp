@@ -271,8 +271,10 @@ void Form1::loadList(qint16 SortInt) {
                 // Let the window paint and answer. The first rows are shown at
                 // once; the rest all together at the end, since every change
                 // of the row count makes the view lay out all its rows again.
-                if (!firstRowsShown) ListView1->showAddedItems();
-                firstRowsShown = true;
+                if (!firstRowsShown && counter > 0) {
+                    ListView1->showAddedItems();
+                    firstRowsShown = true;
+                }
                 letEventsRun();
                 sinceEvents.restart();
             }
