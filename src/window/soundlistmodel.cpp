@@ -34,9 +34,12 @@ QVariant SoundListModel::headerData(int section, Qt::Orientation orientation, in
 
 void SoundListModel::clearRows() {
     beginResetModel();
+    // The row records and text blocks are kept for the next load: the next
+    // list is most often about as long, and memory the process already has
+    // costs no page faults to fill again.
     rows_.clear();
-    rows_.shrink_to_fit();
-    blocks_.clear();
+    for (Block& b : blocks_) b.used = 0;
+    current_ = 0;
     committed_ = 0;
     endResetModel();
 }
@@ -56,14 +59,16 @@ void SoundListModel::addColumn(const QString& title) {
 }
 
 char* SoundListModel::reserve(size_t bytes, quint32& block, quint32& offset) {
-    if (blocks_.empty() || blocks_.back().size - blocks_.back().used < bytes) {
+    while (current_ < blocks_.size() && blocks_[current_].size - blocks_[current_].used < bytes)
+        ++current_;
+    if (current_ == blocks_.size()) {
         Block b;
         b.size = std::max(kBlockSize, bytes);
         b.data.reset(new char[b.size]);
         blocks_.push_back(std::move(b));
     }
-    Block& b = blocks_.back();
-    block = static_cast<quint32>(blocks_.size() - 1);
+    Block& b = blocks_[current_];
+    block = static_cast<quint32>(current_);
     offset = static_cast<quint32>(b.used);
     b.used += bytes;
     return b.data.get() + offset;

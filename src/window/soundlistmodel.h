@@ -67,6 +67,7 @@ private:
     QStringList titles_;
     std::vector<Row> rows_;
     std::vector<Block> blocks_;
+    size_t current_ = 0;  // the block being filled
     int committed_ = 0;
 };
 
