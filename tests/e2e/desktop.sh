@@ -40,6 +40,17 @@ for _ in $(seq 1 100); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break
     sleep 0.05
 done
+# The window manager announces itself before it manages windows: map a probe
+# window and wait until it is framed, so the first window of a test is too.
+xmessage -name kalvero-wm-probe -geometry +0+0 probe >/dev/null 2>&1 &
+probe=$!
+for _ in $(seq 1 100); do
+    wid=$(xdotool search --classname kalvero-wm-probe 2>/dev/null | head -n 1)
+    [ -n "$wid" ] && xprop -id "$wid" WM_STATE 2>/dev/null | grep -q 'Normal' && break
+    sleep 0.05
+done
+kill "$probe" 2>/dev/null || true
+wait "$probe" 2>/dev/null || true
 
 if [ "${KALVERO_NO_TRAY:-0}" != 1 ]; then
     trayer --edge bottom --align right --widthtype pixel --width 120 --height 24 >/dev/null 2>&1 &
