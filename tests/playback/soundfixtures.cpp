@@ -8,33 +8,33 @@
 
 namespace kalvero::test {
 
-QString writeSine(const QString& path, const SoundSpec& spec, bool* unsupported) {
+QString writeSine(const QString& path, const SoundSpec& shape, bool* unsupported) {
     if (unsupported) *unsupported = false;
     SF_INFO info{};
-    info.samplerate = spec.sampleRate;
-    info.channels = spec.channels;
-    info.format = spec.format;
+    info.samplerate = shape.sampleRate;
+    info.channels = shape.channels;
+    info.format = shape.format;
     if (!sf_format_check(&info)) {
         if (unsupported) *unsupported = true;
         return QStringLiteral("this libsndfile cannot write format 0x%1 with %2 channels at %3 Hz")
-            .arg(spec.format, 0, 16)
-            .arg(spec.channels)
-            .arg(spec.sampleRate);
+            .arg(shape.format, 0, 16)
+            .arg(shape.channels)
+            .arg(shape.sampleRate);
     }
     SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
     if (!file) return QString::fromLocal8Bit(sf_strerror(nullptr));
-    QVector<float> samples(static_cast<qsizetype>(spec.frames) * spec.channels);
-    for (int f = 0; f < spec.frames; ++f) {
-        for (int c = 0; c < spec.channels; ++c) {
+    QVector<float> samples(static_cast<qsizetype>(shape.frames) * shape.channels);
+    for (int f = 0; f < shape.frames; ++f) {
+        for (int c = 0; c < shape.channels; ++c) {
             const double pitch = 330.0 * (c + 1);
-            const double t = static_cast<double>(f) / spec.sampleRate;
-            samples[static_cast<qsizetype>(f) * spec.channels + c] =
+            const double t = static_cast<double>(f) / shape.sampleRate;
+            samples[static_cast<qsizetype>(f) * shape.channels + c] =
                 static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * pitch * t + 0.7 + c));
         }
     }
-    const sf_count_t written = sf_writef_float(file, samples.constData(), spec.frames);
+    const sf_count_t written = sf_writef_float(file, samples.constData(), shape.frames);
     const QString fault =
-        written == spec.frames ? QString() : QString::fromLocal8Bit(sf_strerror(file));
+        written == shape.frames ? QString() : QString::fromLocal8Bit(sf_strerror(file));
     if (sf_close(file) != 0 && fault.isEmpty()) return QStringLiteral("closing the file failed");
     return fault;
 }

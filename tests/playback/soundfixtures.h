@@ -17,7 +17,7 @@ struct SoundSpec {
 // zero) in the given format. Returns an empty text on success, otherwise why
 // the file could not be written; `unsupported` is set when this libsndfile
 // cannot write the format at all.
-QString writeSine(const QString& path, const SoundSpec& spec, bool* unsupported = nullptr);
+QString writeSine(const QString& path, const SoundSpec& shape, bool* unsupported = nullptr);
 
 // The file as libsndfile decodes it: interleaved floats. Empty when it
 // cannot be opened.
