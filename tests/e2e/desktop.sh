@@ -37,7 +37,7 @@ export DISPLAY="$display"
 openbox >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 1 100); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep >/dev/null window && break
     sleep 0.05
 done
 # The window manager announces itself before it manages windows: map a probe
@@ -45,8 +45,8 @@ done
 xmessage -name kalvero-wm-probe -geometry +0+0 probe >/dev/null 2>&1 &
 probe=$!
 for _ in $(seq 1 100); do
-    wid=$(xdotool search --classname kalvero-wm-probe 2>/dev/null | head -n 1)
-    [ -n "$wid" ] && xprop -id "$wid" WM_STATE 2>/dev/null | grep -q 'Normal' && break
+    wid=$(xdotool search --classname kalvero-wm-probe 2>/dev/null | head -n 1 || true)
+    [ -n "$wid" ] && xprop -id "$wid" WM_STATE 2>/dev/null | grep >/dev/null 'Normal' && break
     sleep 0.05
 done
 kill "$probe" 2>/dev/null || true

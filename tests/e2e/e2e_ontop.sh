@@ -52,14 +52,14 @@ start_app() {
 is_normal() {
     local wid
     wid=$(main_window)
-    [ -n "$wid" ] && xprop -id "$wid" WM_STATE 2>/dev/null | grep -q 'window state: Normal'
+    [ -n "$wid" ] && xprop -id "$wid" WM_STATE 2>/dev/null | grep >/dev/null 'window state: Normal'
 }
 
-has_above() { xprop -id "$(main_window)" _NET_WM_STATE 2>/dev/null | grep -q '_NET_WM_STATE_ABOVE'; }
+has_above() { xprop -id "$(main_window)" _NET_WM_STATE 2>/dev/null | grep >/dev/null '_NET_WM_STATE_ABOVE'; }
 lacks_above() {
     local state
     state=$(xprop -id "$(main_window)" _NET_WM_STATE 2>/dev/null) || return 1
-    ! grep -q '_NET_WM_STATE_ABOVE' <<<"$state"
+    ! grep >/dev/null '_NET_WM_STATE_ABOVE' <<<"$state"
 }
 
 geometry() { xdotool getwindowgeometry "$(main_window)" 2>/dev/null | sed -n 's/^ *\(Position\|Geometry\): *//p' | tr '\n' ' '; }
@@ -92,7 +92,7 @@ pick_always_on_top() {
     sleep 0.3
     popup=$(popup_window) || fail "the Options menu did not open"
     xdotool mousemove --window "$popup" 60 11 click 1
-    wait_until sh -c '! xdotool search --onlyvisible --class kalvero | grep -qx "$0"' "$popup" ||
+    wait_until sh -c '! xdotool search --onlyvisible --class kalvero | grep -x >/dev/null "$0"' "$popup" ||
         fail "the Options menu stayed open"
 }
 
@@ -157,7 +157,7 @@ wait_until geometry_is "$before" || fail "geometry moved from '$before' to '$(ge
 xdotool windowactivate --sync "$other" >/dev/null 2>&1 || true
 wait_until stacked_above "$other" "$(main_window)" || fail "the other window cannot cover the window any more"
 import -window root "$KALVERO_SHOTS/e2e_ontop_2_normal.png"
-grep -qx '\[Options\]' "$conf" || fail "no [Options] group in $conf"
+grep -x >/dev/null '\[Options\]' "$conf" || fail "no [Options] group in $conf"
 
 # 5. Third pick, then File > Exit: exit writes nothing; the next start is on top.
 xdotool windowactivate --sync "$(main_window)" >/dev/null 2>&1 || true

@@ -26,13 +26,13 @@ fi
 # The catalogue exists beside the executable and is not a plain SQLite file.
 for _ in $(seq 1 50); do [ -s "$app/Kalverodb.mdb" ] && break; sleep 0.1; done
 [ -s "$app/Kalverodb.mdb" ] || { echo "no catalogue was created" >&2; exit 1; }
-if head -c 15 "$app/Kalverodb.mdb" | grep -q "SQLite format 3"; then
+if head -c 15 "$app/Kalverodb.mdb" | grep >/dev/null "SQLite format 3"; then
     echo "the catalogue is not encrypted" >&2
     exit 1
 fi
 [ ! -e /Kalverodb.mdb ] || { echo "catalogue written to the working directory" >&2; exit 1; }
 printf "PRAGMA key='4862vemo';\nPRAGMA cipher_page_size=16384;\nselect count(*) from SoundData;\n" \
-    | sqlcipher "$app/Kalverodb.mdb" | grep -qx 0
+    | sqlcipher "$app/Kalverodb.mdb" | grep -x >/dev/null 0
 
 sleep 0.5
 import -window root "$KALVERO_SHOTS/e2e_startup.png"

@@ -115,7 +115,7 @@ if [ "${KALVERO_NO_TRAY:-0}" != 1 ]; then
     wait_until is_hidden || fail "Minimize left the window visible"
     wait_until icon_count_is 1 || fail "no tray icon after Minimize (found: $(tray_icons | tr '\n' ' '))"
     is_iconic && fail "Minimize made the window iconic instead of hiding it"
-    xwininfo -id "$wid" | grep -q 'Map State: IsUnMapped' || fail "the hidden window is still mapped"
+    xwininfo -id "$wid" | grep >/dev/null 'Map State: IsUnMapped' || fail "the hidden window is still mapped"
     import -window root "$KALVERO_SHOTS/e2e_tray_1_hidden.png"
 
     # A left press on the icon: back, where it was.
@@ -149,7 +149,7 @@ fi
 start_app
 click_minimize
 wait_until is_iconic || fail "without a tray, Minimize left the window in state '$(wm_state)'"
-xprop -id "$wid" _NET_WM_STATE | grep -q '_NET_WM_STATE_HIDDEN' ||
+xprop -id "$wid" _NET_WM_STATE | grep >/dev/null '_NET_WM_STATE_HIDDEN' ||
     fail "without a tray, the window manager does not show the window as minimised"
 [ "$(xdotool search --class kalvero 2>/dev/null | grep -c .)" = 1 ] ||
     fail "without a tray, Minimize made more windows: $(xdotool search --class kalvero | tr '\n' ' ')"
