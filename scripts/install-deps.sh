@@ -7,7 +7,7 @@ packages=(
     build-essential cmake pkg-config make git ca-certificates
     qt6-base-dev libgl-dev
     libsqlcipher-dev sqlcipher libssl-dev
-    libsndfile1-dev libsdl2-dev
+    libsndfile1-dev libsdl2-dev libcsv-dev
     fonts-dejavu-core
     # the virtual desktop that the end-to-end tests and a headless `make run` use
     xvfb xauth openbox trayer xdotool x11-utils imagemagick

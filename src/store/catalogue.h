@@ -20,6 +20,12 @@ public:
 
     // Stores the settings; opens nothing.
     explicit Catalogue(const QString& programFolder);
+    // The same for a catalogue file of another name or place (tools' --catalogue).
+    static Catalogue forFile(const QString& filePath) {
+        Catalogue c{QString()};
+        c.path_ = filePath;
+        return c;
+    }
 
     const QString& filePath() const { return path_; }
     State state() const { return connection_.isOpen() ? State::Open : State::Closed; }

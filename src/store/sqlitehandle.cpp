@@ -103,6 +103,25 @@ bool Statement::step() {
     connection_->fail(sqlite3_extended_errcode(connection_->handle()), sql_);
 }
 
+void Statement::bindText(int index, const QByteArray& utf8) {
+    const int rc = sqlite3_bind_text64(stmt_, index, utf8.constData(),
+                                       static_cast<sqlite3_uint64>(utf8.size()), SQLITE_TRANSIENT,
+                                       SQLITE_UTF8);
+    if (rc != SQLITE_OK) connection_->fail(rc, sql_);
+}
+
+void Statement::bindNull(int index) {
+    const int rc = sqlite3_bind_null(stmt_, index);
+    if (rc != SQLITE_OK) connection_->fail(rc, sql_);
+}
+
+void Statement::bindInt64(int index, qint64 value) {
+    const int rc = sqlite3_bind_int64(stmt_, index, value);
+    if (rc != SQLITE_OK) connection_->fail(rc, sql_);
+}
+
+void Statement::reset() { sqlite3_reset(stmt_); }
+
 QString Statement::columnName(int i) const {
     return QString::fromUtf8(sqlite3_column_name(stmt_, i));
 }

@@ -68,7 +68,16 @@ public:
     const char* text(int i, int& bytes) const;
     QByteArray textBytes(int i) const;
     bool isNull(int i) const { return sqlite3_column_type(stmt_, i) == SQLITE_NULL; }
+    qint64 int64(int i) const { return sqlite3_column_int64(stmt_, i); }
     const QByteArray& sql() const { return sql_; }
+
+    // Bound values, parameters counted from 1. The text is copied, so the
+    // caller's buffer may go away before the step. Throw DbError on failure.
+    void bindText(int index, const QByteArray& utf8);
+    void bindNull(int index);
+    void bindInt64(int index, qint64 value);
+    // Makes the statement ready to run again; bindings are kept.
+    void reset();
 
 private:
     const Connection* connection_;

@@ -1,0 +1,163 @@
+#include "importer/cli.h"
+
+#include "importer/clicommands.h"
+#include "store/catalogue.h"
+
+#include <unistd.h>
+#include <QDir>
+#include <QFileInfo>
+
+namespace kalvero::importer::cli {
+
+namespace {
+
+// The commands. A new command is one row here.
+const Command kCommands[] = {
+    {"import", "PATH...",
+     "Adds the sound files in the folders (walked recursively) and the files named.", 1, -1,
+     nullptr, runImport},
+    {"export", "FILE.csv", "Writes every entry, in ID order, to a CSV file.", 1, 1, nullptr,
+     runExport},
+    {"import-csv", "FILE.csv",
+     "Adds every row of a CSV file such as export writes, or none if the file is malformed.", 1, 1,
+     nullptr, runImportCsv},
+};
+
+const Command* findCommand(const QString& name) {
+    for (const Command& command : kCommands) {
+        if (name == QLatin1String(command.name)) return &command;
+    }
+    return nullptr;
+}
+
+QString commandUsage(const Command& command) {
+    return QLatin1String(command.name) + QLatin1Char(' ') + QLatin1String(command.arguments);
+}
+
+QString helpText(const QCommandLineParser& parser) {
+    QString text = parser.helpText();
+    text += QStringLiteral("\nCommands:\n");
+    for (const Command& command : kCommands) {
+        text += QStringLiteral("  %1\n      %2\n")
+                    .arg(commandUsage(command), QLatin1String(command.summary));
+    }
+    text += QStringLiteral(
+        "\nExit status: 0 on success, 1 when the command failed (what was stored before the "
+        "failure is kept whole), 2 when the command line was wrong.\n");
+    return text;
+}
+
+}  // namespace
+
+Console::Console(FILE* out, FILE* err)
+    : out_(out), err_(err), interactive_(isatty(fileno(err)) == 1) {}
+
+void Console::print(const QString& line) {
+    endProgress();
+    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), out_);
+    std::fflush(out_);
+}
+
+void Console::error(const QString& line) {
+    endProgress();
+    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), err_);
+    std::fflush(err_);
+}
+
+void Console::progress(const QString& line) {
+    if (interactive_) {
+        // Back to the line's start and clear it: the new text may be shorter.
+        std::fputs(("\r\033[K" + line.toUtf8()).constData(), err_);
+        progressShown_ = true;
+    } else {
+        std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), err_);
+    }
+    std::fflush(err_);
+}
+
+void Console::endProgress() {
+    if (!progressShown_) return;
+    std::fputs("\n", err_);
+    std::fflush(err_);
+    progressShown_ = false;
+}
+
+std::span<const Command> commands() { return kCommands; }
+
+int run(const QStringList& arguments, const QString& programFolder, Console& console) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Fills and reads Kalvero's catalogue from the command line."));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption catalogueOption(
+        QStringLiteral("catalogue"),
+        QStringLiteral("The catalogue file to use (default: %1 beside the program). A missing "
+                       "one is created as the program creates it.")
+            .arg(QLatin1String(store::Catalogue::kFileName)),
+        QStringLiteral("FILE"));
+    parser.addOption(catalogueOption);
+    for (const Command& command : kCommands) {
+        if (!command.options) continue;
+        for (QCommandLineOption option : command.options()) {
+            option.setDescription(option.description() +
+                                  QStringLiteral(" (%1)").arg(QLatin1String(command.name)));
+            parser.addOption(option);
+        }
+    }
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("One of the commands below."));
+    parser.addPositionalArgument(QStringLiteral("arguments"),
+                                 QStringLiteral("The command's arguments."),
+                                 QStringLiteral("[arguments...]"));
+
+    if (!parser.parse(arguments)) {
+        console.error(parser.errorText());
+        console.error(QStringLiteral("Try 'kalvero-cli --help'."));
+        return kUsageError;
+    }
+    if (parser.isSet(helpOption)) {
+        console.print(helpText(parser).trimmed());
+        return kSuccess;
+    }
+    QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty()) {
+        console.error(QStringLiteral("No command given. Try 'kalvero-cli --help'."));
+        return kUsageError;
+    }
+    const Command* command = findCommand(positional.takeFirst());
+    if (!command) {
+        console.error(QStringLiteral("Unknown command '%1'. Try 'kalvero-cli --help'.")
+                          .arg(parser.positionalArguments().constFirst()));
+        return kUsageError;
+    }
+    // A command's options belong to that command only.
+    for (const Command& other : kCommands) {
+        if (&other == command || !other.options) continue;
+        for (const QCommandLineOption& option : other.options()) {
+            if (parser.isSet(option)) {
+                console.error(QStringLiteral("The option --%1 belongs to '%2', not to '%3'.")
+                                  .arg(option.names().constFirst(), QLatin1String(other.name),
+                                       QLatin1String(command->name)));
+                return kUsageError;
+            }
+        }
+    }
+    const qsizetype count = positional.size();
+    if (count < command->minArguments ||
+        (command->maxArguments >= 0 && count > command->maxArguments)) {
+        console.error(QStringLiteral("Usage: kalvero-cli %1").arg(commandUsage(*command)));
+        return kUsageError;
+    }
+    QString cataloguePath = parser.value(catalogueOption);
+    if (parser.isSet(catalogueOption) && cataloguePath.isEmpty()) {
+        console.error(QStringLiteral("--catalogue needs a file name."));
+        return kUsageError;
+    }
+    if (cataloguePath.isEmpty())
+        cataloguePath = QDir(programFolder).filePath(QLatin1String(store::Catalogue::kFileName));
+    Invocation call{positional, parser, QFileInfo(cataloguePath).absoluteFilePath(), console};
+    return command->run(call);
+}
+
+}  // namespace kalvero::importer::cli

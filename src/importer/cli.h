@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+#include <cstdio>
+#include <span>
+#include <vector>
+
+// The command-line tool kalvero-cli: one table of commands, each a function
+// that gets its arguments, its options and the catalogue's path.
+//
+// Adding a command: write `int runName(Invocation&)` (and, if it takes
+// options of its own, `std::vector<QCommandLineOption> nameOptions()`) in a
+// file of its own in this folder, declare them in clicommands.h, and add one
+// row to the table in cli.cpp. Parsing, --help, --catalogue and the exit
+// status of a wrong call are handled here for every command.
+namespace kalvero::importer::cli {
+
+// The tool's exit status.
+enum ExitCode : int {
+    kSuccess = 0,
+    // The command failed; whatever it stored before the failure is whole, and nothing further.
+    kFailure = 1,
+    // The command line was wrong; nothing was done.
+    kUsageError = 2,
+};
+
+// Where a command writes: results on standard output, errors and progress on
+// standard error. Progress is one line updated in place on a terminal and
+// otherwise a line now and then, so logs stay readable.
+class Console {
+public:
+    Console(FILE* out, FILE* err);
+    // Whether progress is drawn in place (standard error is a terminal).
+    bool interactive() const { return interactive_; }
+    void print(const QString& line);
+    void error(const QString& line);
+    // Replaces the progress line on a terminal; elsewhere prints it as a line.
+    void progress(const QString& line);
+    // Ends an in-place progress line, so that what follows starts on a line of its own.
+    void endProgress();
+
+private:
+    FILE* out_;
+    FILE* err_;
+    bool interactive_;
+    bool progressShown_ = false;
+};
+
+// What a command gets when it runs.
+struct Invocation {
+    // The arguments after the command's name, already checked against its counts.
+    QStringList arguments;
+    // The parsed command line, for the command's own options.
+    const QCommandLineParser& parser;
+    // The catalogue file: --catalogue, or the one beside the program.
+    QString cataloguePath;
+    Console& console;
+};
+
+struct Command {
+    const char* name;
+    // The arguments as --help shows them, e.g. "PATH...".
+    const char* arguments;
+    // One line for --help.
+    const char* summary;
+    int minArguments;
+    // -1: any number.
+    int maxArguments;
+    // The command's own options; null when it has none.
+    std::vector<QCommandLineOption> (*options)();
+    int (*run)(Invocation&);
+};
+
+// Every command, in the order --help lists them.
+std::span<const Command> commands();
+
+// Runs the tool on `arguments` (the program's name first). `programFolder`
+// holds the default catalogue.
+int run(const QStringList& arguments, const QString& programFolder, Console& console);
+
+}  // namespace kalvero::importer::cli

@@ -1,0 +1,134 @@
+// kalvero-cli's import, export and import-csv.
+
+#include "importer/clicommands.h"
+#include "importer/csvtransfer.h"
+#include "importer/folderimport.h"
+#include "store/dberrortext.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+namespace kalvero::importer::cli {
+
+namespace {
+
+std::atomic<bool>* interruptFlag = nullptr;
+
+// Ctrl+C stops after the current batch, as Cancel does in the window.
+extern "C" void onInterrupt(int) {
+    if (interruptFlag) interruptFlag->store(true);
+}
+
+QString progressLine(const ImportProgress& progress, qint64 elapsedMs) {
+    const qint64 found = progress.found.load();
+    const double seconds = std::max<qint64>(elapsedMs, 1) / 1000.0;
+    return QStringLiteral("%1 found, %2 added, %3 skipped, %4 files/s")
+        .arg(found)
+        .arg(progress.added.load())
+        .arg(progress.skipped.load())
+        .arg(qRound64(double(found) / seconds));
+}
+
+// Creates a missing catalogue as the program does; false (and said why) on failure.
+bool prepareCatalogue(Invocation& call) {
+    try {
+        createCatalogueIfMissing(call.cataloguePath);
+        return true;
+    } catch (const store::DbError& error) {
+        call.console.error(
+            store::describeFailure(QStringLiteral("open"), call.cataloguePath, error));
+        return false;
+    }
+}
+
+}  // namespace
+
+int runImport(Invocation& call) {
+    // Every path is checked first: a mistyped one stops the command before anything is stored.
+    for (const QString& path : call.arguments) {
+        if (!QFileInfo::exists(path)) {
+            call.console.error(QStringLiteral("No such file or folder: %1").arg(path));
+            return kFailure;
+        }
+    }
+    if (!prepareCatalogue(call)) return kFailure;
+
+    ImportProgress progress;
+    ImportResult result;
+    interruptFlag = &progress.cancel;
+    auto* previous = std::signal(SIGINT, onInterrupt);
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        result = importPaths(call.cataloguePath, call.arguments, progress);
+        done = true;
+    });
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastThousand = 0;
+    while (!done.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (call.console.interactive()) {
+            call.console.progress(progressLine(progress, clock.elapsed()));
+        } else if (const qint64 thousands = progress.found.load() / 1000;
+                   thousands > lastThousand) {
+            lastThousand = thousands;
+            call.console.progress(progressLine(progress, clock.elapsed()));
+        }
+    }
+    worker.join();
+    std::signal(SIGINT, previous);
+    interruptFlag = nullptr;
+    if (call.console.interactive()) call.console.progress(progressLine(progress, clock.elapsed()));
+    call.console.endProgress();
+
+    if (result.failure) {
+        call.console.error(
+            store::describeFailure(QStringLiteral("add to"), call.cataloguePath, *result.failure));
+        call.console.print(importSummary(result));
+        return kFailure;
+    }
+    if (result.cancelled) {
+        call.console.print(QStringLiteral("Import stopped; what was added is kept. ") +
+                           importSummary(result));
+        return kFailure;
+    }
+    call.console.print(importSummary(result));
+    return kSuccess;
+}
+
+int runExport(Invocation& call) {
+    if (!QFileInfo::exists(call.cataloguePath)) {
+        call.console.error(QStringLiteral("No catalogue at %1.").arg(call.cataloguePath));
+        return kFailure;
+    }
+    const CsvOutcome outcome = exportCsv(call.cataloguePath, call.arguments.constFirst());
+    if (!outcome.ok) {
+        call.console.error(outcome.error);
+        return kFailure;
+    }
+    call.console.print(QStringLiteral("Exported %1 entries to %2.")
+                           .arg(outcome.rows)
+                           .arg(QDir::toNativeSeparators(call.arguments.constFirst())));
+    return kSuccess;
+}
+
+int runImportCsv(Invocation& call) {
+    if (!QFileInfo::exists(call.arguments.constFirst())) {
+        call.console.error(QStringLiteral("No such file: %1").arg(call.arguments.constFirst()));
+        return kFailure;
+    }
+    if (!prepareCatalogue(call)) return kFailure;
+    const CsvOutcome outcome = importCsv(call.cataloguePath, call.arguments.constFirst());
+    if (!outcome.ok) {
+        call.console.error(outcome.error);
+        return kFailure;
+    }
+    call.console.print(QStringLiteral("Added %1 entries.").arg(outcome.rows));
+    return kSuccess;
+}
+
+}  // namespace kalvero::importer::cli

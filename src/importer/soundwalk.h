@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QStringList>
+#include <atomic>
+#include <functional>
+
+namespace kalvero::importer {
+
+// Whether a file name ends in one of the sound file extensions, case ignored.
+bool isSoundFileName(QByteArrayView name);
+
+// What a walk met besides the sound files it handed on.
+struct WalkCounts {
+    // Folders that could not be listed (no permission, an I/O error).
+    qint64 unreadableFolders = 0;
+    // Files and folders that were listed but gone (or a dangling link) when looked at.
+    qint64 vanished = 0;
+    // Paths given to the walk that do not exist.
+    qint64 missingRoots = 0;
+};
+
+// Walks folders and files for sound files. Folders are walked recursively
+// in name order; names with a leading dot are skipped below the given paths;
+// a folder is walked at most once however many links lead to it, so no link
+// loop can hang the walk. Only regular files (or links to them) are taken.
+// `onFile` gets each sound file's absolute path as the file system spells
+// it (the given path made absolute and cleaned, links not resolved) and
+// returns false to stop the walk. `stop` is also checked between folders.
+// Returns false when stopped.
+bool walkSoundFiles(const QStringList& paths, WalkCounts& counts,
+                    const std::function<bool(const QByteArray& path)>& onFile,
+                    const std::atomic<bool>* stop = nullptr);
+
+}  // namespace kalvero::importer
