@@ -18,6 +18,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QMimeData;
 class QPushButton;
 class QSystemTrayIcon;
 
@@ -81,6 +82,12 @@ public:
     void ShowSearchBar_Click();
     void AboutMMMM_Click();
     void ExitM_Click();
+    void ImportFolderM_Click();
+
+    // Imports folders (walked recursively) and sound files into the catalogue,
+    // off the user-interface thread behind a modal progress dialog, then says
+    // what was added and reloads the list once.
+    void importPaths(const QStringList& paths);
 
     const store::Catalogue& catalogue() const { return catalogue_; }
     const QString& programFolder() const { return programFolder_; }
@@ -116,6 +123,8 @@ private:
     void buildMenus();
     void connectHandlers();
     void restoreOptions();
+    // A drop of folders or of several files is an import (form1_import.cpp).
+    bool importDroppedPaths(const QMimeData* mime);
 
     void loadList(qint16 SortInt);
     store::SearchTexts searchTexts() const;
@@ -174,6 +183,7 @@ private:
 
     QMenu* FileMenu = nullptr;
     QAction* HelpM = nullptr;
+    QAction* ImportFolderM = nullptr;
     QAction* ExitM = nullptr;
     QMenu* OptionsM = nullptr;
     QAction* AlwaysOnTopM = nullptr;

@@ -111,6 +111,14 @@ std::optional<QString> ScriptedDialogs::openFileName(QWidget*) {
     return std::optional<QString>(next);
 }
 
+std::optional<QString> ScriptedDialogs::existingFolder(QWidget*) {
+    if (folders.empty()) return std::nullopt;
+    const QString next = folders.front();
+    folders.pop_front();
+    if (next.isNull()) return std::nullopt;
+    return std::optional<QString>(next);
+}
+
 bool ScriptedDialogs::openUrl(const QUrl& url) {
     openedUrls.append(url);
     return openUrlSucceeds;
