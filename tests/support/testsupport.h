@@ -92,7 +92,13 @@ public:
 
 private:
     QTemporaryDir dir_;
+    QByteArray previous_;
 };
+
+// Whether the list's row at `position` (from 1) is selected.
+bool isSelected(const window::ListView1* list, int position);
+// Takes the row at `position` out of the selection.
+void deselect(window::ListView1* list, int position);
 
 // A started window on the folder's catalogue, answering through `dialogs`.
 std::unique_ptr<window::Form1> makeForm(const TempProgramFolder& folder,
