@@ -12,6 +12,8 @@ packages=(
     fonts-dejavu-core
     # the icon's PNGs at build time, and checks of the installed launcher files
     librsvg2-bin desktop-file-utils appstream
+    # the icon's PNGs at build time, and checks of the installed launcher files
+    librsvg2-bin desktop-file-utils appstream
     # the virtual desktop that the end-to-end tests and a headless `make run` use
     xvfb xauth openbox trayer xdotool x11-utils imagemagick
     # the fuzzer and sanitizer builds; clang's runtime package is named after
