@@ -82,6 +82,7 @@ void Catalogue::begin() {
         if (!QFile::exists(path_ + QStringLiteral("-journal")) || !isEmptyDatabase(c)) {
             connection_ = std::move(c);
             openedBefore_ = true;
+            startPacing();
             return;
         }
     }
@@ -91,6 +92,7 @@ void Catalogue::begin() {
     c.exec(kCreateTable);
     connection_ = std::move(c);
     openedBefore_ = true;
+    startPacing();
 }
 
 void Catalogue::applyKeyFor(Connection& c) {
@@ -127,7 +129,21 @@ void Catalogue::run(const QString& sql) {
 
 Statement Catalogue::query(const QString& sql) { return Statement(connection_, sql.toUtf8()); }
 
-void Catalogue::end() { connection_.close(); }
+void Catalogue::end() {
+    pacer_.reset();
+    connection_.close();
+}
+
+void Catalogue::setPacing(int intervalMs, StatementPacer::Turn turn) {
+    pacingIntervalMs_ = intervalMs;
+    pacingTurn_ = std::move(turn);
+}
+
+void Catalogue::startPacing() {
+    if (pacingTurn_)
+        pacer_ =
+            std::make_unique<StatementPacer>(connection_.handle(), pacingIntervalMs_, pacingTurn_);
+}
 
 Connection openCatalogueFile(const QString& path, int flags) {
     Connection c(path, flags);

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "store/sqlitehandle.h"
+#include "store/statementpacer.h"
 
 #include <QString>
+#include <memory>
 #include <optional>
 
 namespace kalvero::store {
@@ -40,11 +42,18 @@ public:
     // Closes the connection if it is open.
     void end();
 
+    // From the next begin on, every statement hands `turn` control about every
+    // `intervalMs` while it runs, and stops when the turn returns false.
+    void setPacing(int intervalMs, StatementPacer::Turn turn);
+    // The pacer of the open connection; null when closed or not paced.
+    StatementPacer* pacer() const { return pacer_.get(); }
+
     // How long a statement waits for another program's lock before it gives up.
     static constexpr int kBusyTimeoutMs = 3000;
 
 private:
     void applyKeyFor(Connection& c);
+    void startPacing();
 
     QString path_;
     Connection connection_;
@@ -53,6 +62,10 @@ private:
     // only the first open of a file pays for the key derivation.
     QByteArray rawKey_;
     QByteArray rawKeySalt_;
+    int pacingIntervalMs_ = 0;
+    StatementPacer::Turn pacingTurn_;
+    // Declared after the connection: removed before the connection closes.
+    std::unique_ptr<StatementPacer> pacer_;
 };
 
 // Opens and keys `path`, with our case folding. For tools and tests that need a

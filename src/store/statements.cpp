@@ -2,27 +2,25 @@
 
 namespace kalvero::store {
 
-namespace {
-
-// In a quoted literal, a doubled quote is the whole escape.
-QString doubledQuotes(QString text) {
-    text.replace(QLatin1Char('\''), QLatin1String("''"));
-    return text;
+QString quoteText(const QString& text) {
+    QString doubled = text;
+    doubled.replace(QLatin1Char('\''), QLatin1String("''"));
+    return QLatin1Char('\'') + doubled + QLatin1Char('\'');
 }
+
+namespace {
 
 // " and <column> Like '%<text>%'": the user's % and _ stay wildcards.
 void addFilter(QString& sql, const char* before, const QString& text) {
     if (text.isEmpty()) return;
+    QString doubled = text;
+    doubled.replace(QLatin1Char('\''), QLatin1String("''"));
     sql += QLatin1String(before);
-    sql += doubledQuotes(text);
+    sql += doubled;
     sql += QLatin1String("%'");
 }
 
 }  // namespace
-
-QString quoteText(const QString& text) {
-    return QLatin1Char('\'') + doubledQuotes(text) + QLatin1Char('\'');
-}
 
 QString buildSelect(const SearchTexts& search, qint16 sortInt, qint16& remembered) {
     QString sql = QStringLiteral(

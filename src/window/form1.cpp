@@ -1,28 +1,27 @@
 #include "window/form1.h"
 
-#include "desktop/appicon.h"
 #include "prefs/maker.h"
 #include "store/dberrortext.h"
+#include "window/appicon.h"
 #include "window/listview1.h"
 #include "window/units.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSystemTrayIcon>
 
 namespace kalvero::window {
 
 namespace {
-
-// A long load looks at the clock every so many rows.
-constexpr int kRowsBetweenClockChecks = 256;
 
 QLabel* makeLabel(QWidget* parent, const char* name, const char* caption, QRect twips) {
     auto* label = new QLabel(QString::fromUtf8(caption), parent);
@@ -72,7 +71,7 @@ Form1::Form1(const QString& programFolder, Services services, QWidget* parent)
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QLatin1String(prefs::kAppTitle) + QLatin1String(" - ") +
                    QLatin1String(prefs::kDomain));
-    setWindowIcon(desktop::appIcon());
+    setWindowIcon(appIcon());
     setAcceptDrops(true);
 
     buildControls();
@@ -82,6 +81,7 @@ Form1::Form1(const QString& programFolder, Services services, QWidget* parent)
     // Client area 10920 x 4395 twips, below the menu bar.
     resize(twipsToPixels(10920), twipsToPixels(4395) + menuBar()->sizeHint().height());
 
+    setLoadEventInterval(eventIntervalMs_);
     // Start-up: the connection was set up above without touching the file;
     // load the list, then restore the options.
     SearchData1(1);
@@ -160,7 +160,6 @@ void Form1::buildMenus() {
     FileMenu = menuBar()->addMenu(QStringLiteral("File"));
     FileMenu->setObjectName(QStringLiteral("FileMenu"));
     HelpM = makeAction(this, FileMenu, "HelpM", "Help");
-    ImportFolderM = makeAction(this, FileMenu, "ImportFolderM", "Import Folder...");
     ExitM = makeAction(this, FileMenu, "ExitM", "Exit");
 
     OptionsM = menuBar()->addMenu(QStringLiteral("Options"));
@@ -211,7 +210,6 @@ void Form1::connectHandlers() {
     connect(EditEntry, &QAction::triggered, this, &Form1::EditEntry_Click);
     connect(AboutMMMM, &QAction::triggered, this, &Form1::AboutMMMM_Click);
     connect(ExitM, &QAction::triggered, this, &Form1::ExitM_Click);
-    connect(ImportFolderM, &QAction::triggered, this, &Form1::ImportFolderM_Click);
     connect(HelpM, &QAction::triggered, this, &Form1::Command4_Click);
     connect(HelpMMMMMMMMMM, &QAction::triggered, this, &Form1::Command4_Click);
 
@@ -234,88 +232,163 @@ store::SearchTexts Form1::searchTexts() const {
 }
 
 void Form1::SearchData1(qint16 SortInt) {
-    if (loading_) {
-        deferLoad(SortInt);
+    if (loading_ || changing_) {
+        // The sort rule is applied in the order of the requests, so two header
+        // clicks during one load toggle the order as two separate clicks do;
+        // the load that runs later builds its statement from this decision.
+        const qint16 before = rememberedSort_;
+        store::buildSelect({}, SortInt, rememberedSort_);
+        deferLoad(SortInt, before);
+        // A running load is stale now: it stops at its next turn and the
+        // newest request runs at once. An Add or a delete always finishes.
+        if (loading_) staleLoad_ = true;
         return;
     }
+    runLoad(SortInt, std::nullopt);
+}
+
+void Form1::runLoad(qint16 SortInt, std::optional<qint16> decidedFrom) {
     loading_ = true;
-    try {
-        loadList(SortInt);
-    } catch (const store::DbError& error) {
-        catalogue_.end();
-        ListView1->showAddedItems();
-        loading_ = false;
-        reportFailure(QStringLiteral("read"), error);
+    staleLoad_ = false;
+    bool finished = false;
+    {
+        // Every way out ends the operation: a flag left set would defer every
+        // later load, Add and delete for ever.
+        const auto done = qScopeGuard([this] {
+            catalogue_.end();
+            loading_ = false;
+        });
+        try {
+            finished = loadList(SortInt, decidedFrom);
+        } catch (const store::DbError& error) {
+            if (staleLoad_) {
+                // Stopped for a newer load: no message, and nothing of it stays.
+                ListView1->clearItems();
+                ListView1->clearColumns();
+            } else {
+                catalogue_.end();
+                ListView1->showAddedItems();
+                loading_ = false;
+                reportFailure(QStringLiteral("read"), error);
+            }
+        } catch (const std::exception& error) {
+            catalogue_.end();
+            ListView1->showAddedItems();
+            loading_ = false;
+            const bool memory = dynamic_cast<const std::bad_alloc*>(&error) != nullptr;
+            showMessage(
+                QLatin1String(prefs::kAppTitle),
+                QStringLiteral("Kalvero could not read the catalogue\n%1\n\n%2")
+                    .arg(QDir::toNativeSeparators(catalogue_.filePath()),
+                         memory ? QStringLiteral("There is not enough memory to show the whole "
+                                                 "list. The list shows the entries read so far; "
+                                                 "narrow it with the search bar, or close other "
+                                                 "programs and try again.")
+                                : QStringLiteral("The list load stopped on an unexpected error "
+                                                 "(%1). The list shows the entries read so far.")
+                                      .arg(QString::fromLocal8Bit(error.what()))));
+        }
     }
-    loading_ = false;
-    emit loadFinished();
+    if (finished)
+        emit loadFinished();
+    else
+        emit loadAbandoned();
     runDeferred();
 }
 
-void Form1::loadList(qint16 SortInt) {
+bool Form1::loadList(qint16 SortInt, std::optional<qint16> decidedFrom) {
     catalogue_.begin();
-    const QString sql = store::buildSelect(searchTexts(), SortInt, rememberedSort_);
+    QString sql;
+    if (decidedFrom) {
+        // A request that waited: its sort decision was taken when it was made.
+        qint16 remembered = *decidedFrom;
+        sql = store::buildSelect(searchTexts(), SortInt, remembered);
+        rememberedSort_ = remembered;
+    } else {
+        sql = store::buildSelect(searchTexts(), SortInt, rememberedSort_);
+    }
     ListView1->clearItems();
     ListView1->clearColumns();
+    firstRowsShown_ = false;
     emit statementIssued(sql);
     // No stored text holds a NUL (Add refuses them), so a search text with one
     // matches nothing; the engine would read the statement only up to it.
     if (!sql.contains(QChar(0))) {
         store::Statement rows = catalogue_.query(sql);
-        QElapsedTimer sinceEvents;
-        sinceEvents.start();
         std::string_view fields[SoundListModel::kMaxFields];
         qint64 counter = 0;
-        bool firstRowsShown = false;
-        while (rows.step()) {
-            if (counter % kRowsBetweenClockChecks == 0 &&
-                sinceEvents.elapsed() >= eventIntervalMs_) {
-                // Let the window paint and answer. The first rows are shown at
-                // once; the rest all together at the end, since every change
-                // of the row count makes the view lay out all its rows again.
-                if (!firstRowsShown && counter > 0) {
-                    ListView1->showAddedItems();
-                    firstRowsShown = true;
+        // The pacer lets events run inside the engine's steps; a row is added
+        // between two steps, so a stop asked for meanwhile is seen here.
+        store::StatementPacer* pacer = catalogue_.pacer();
+        try {
+            while (rows.step()) {
+                if (pacer && pacer->stopped()) break;
+                ++counter;
+                const int n = std::min(rows.columnCount(), SoundListModel::kMaxFields);
+                if (counter == 1) {
+                    for (int k = 0; k < n; ++k)
+                        ListView1->addColumn(rows.columnName(k).remove(QLatin1Char('\'')));
+                    ListView1->setColumnWidthTwips(1, 1);
                 }
-                letEventsRun();
-                sinceEvents.restart();
+                for (int k = 0; k < n; ++k) {
+                    int bytes = 0;
+                    const char* text = rows.text(k, bytes);
+                    fields[k] = std::string_view(text, static_cast<size_t>(bytes));
+                }
+                ListView1->addItem(fields, n);
             }
-            ++counter;
-            const int n = std::min(rows.columnCount(), SoundListModel::kMaxFields);
-            if (counter == 1) {
-                for (int k = 0; k < n; ++k)
-                    ListView1->addColumn(rows.columnName(k).remove(QLatin1Char('\'')));
-                ListView1->setColumnWidthTwips(1, 1);
-            }
-            for (int k = 0; k < n; ++k) {
-                int bytes = 0;
-                const char* text = rows.text(k, bytes);
-                fields[k] = std::string_view(text, static_cast<size_t>(bytes));
-            }
-            ListView1->addItem(fields, n);
+        } catch (const store::DbError&) {
+            // A turn that threw stopped the statement: its failure is the one to report.
+            if (pacer) pacer->rethrowTurnFailure();
+            throw;
         }
+        if (pacer) pacer->rethrowTurnFailure();
     }
     catalogue_.end();
+    if (staleLoad_) {
+        ListView1->clearItems();
+        ListView1->clearColumns();
+        return false;
+    }
     ListView1->showAddedItems();
     ListView1->clearSelectionFlags();
+    return true;
+}
+
+bool Form1::operationTurn() {
+    if (loading_ && !firstRowsShown_ && ListView1->rows()->stagedRowCount() > 0) {
+        // The first rows are shown at once; the rest all together at the end,
+        // since every change of the row count makes the view lay out all its
+        // rows again.
+        ListView1->showAddedItems();
+        firstRowsShown_ = true;
+    }
+    letEventsRun();
+    return !(loading_ && staleLoad_);
+}
+
+void Form1::setLoadEventInterval(int ms) {
+    eventIntervalMs_ = ms;
+    catalogue_.setPacing(ms, [this] { return operationTurn(); });
 }
 
 void Form1::letEventsRun() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
 bool Form1::deferWhileLoading(std::function<void()> op) {
-    if (!loading_) return false;
+    if (!loading_ && !changing_) return false;
     deferred_.push_back({std::move(op), false});
     return true;
 }
 
-void Form1::deferLoad(qint16 SortInt) {
-    // Requests made during a load collapse into one: the latest wins.
+void Form1::deferLoad(qint16 SortInt, qint16 decidedFrom) {
+    // Only the newest load request is kept: it reads the search boxes when it
+    // runs, and its sort decision already follows all the requests before it.
     std::erase_if(deferred_, [](const Deferred& d) { return d.isLoad; });
-    deferred_.push_back({[this, SortInt] { SearchData1(SortInt); }, true});
+    deferred_.push_back({[this, SortInt, decidedFrom] { runLoad(SortInt, decidedFrom); }, true});
 }
 
 void Form1::runDeferred() {
-    while (!loading_ && !deferred_.empty()) {
+    while (!loading_ && !changing_ && !deferred_.empty()) {
         Deferred next = std::move(deferred_.front());
         deferred_.pop_front();
         next.op();

@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QCheckBox;
@@ -18,7 +19,6 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
-class QMimeData;
 class QPushButton;
 class QSystemTrayIcon;
 
@@ -82,12 +82,6 @@ public:
     void ShowSearchBar_Click();
     void AboutMMMM_Click();
     void ExitM_Click();
-    void ImportFolderM_Click();
-
-    // Imports folders (walked recursively) and sound files into the catalogue,
-    // off the user-interface thread behind a modal progress dialog, then says
-    // what was added and reloads the list once.
-    void importPaths(const QStringList& paths);
 
     const store::Catalogue& catalogue() const { return catalogue_; }
     const QString& programFolder() const { return programFolder_; }
@@ -102,13 +96,15 @@ public:
 
     static QString aboutText();
 
-    // How often a long load lets the window paint and answer, in milliseconds.
-    void setLoadEventInterval(int ms) { eventIntervalMs_ = ms; }
+    // How often a running statement lets the window paint and answer, in milliseconds.
+    void setLoadEventInterval(int ms);
 
 signals:
     // Each statement just before it runs on the catalogue.
     void statementIssued(const QString& sql);
     void loadFinished();
+    // A load gave way to a newer one before it finished; it showed nothing.
+    void loadAbandoned();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -123,14 +119,16 @@ private:
     void buildMenus();
     void connectHandlers();
     void restoreOptions();
-    // A drop of folders or of several files is an import (form1_import.cpp).
-    bool importDroppedPaths(const QMimeData* mime);
-
-    void loadList(qint16 SortInt);
+    // `decidedFrom`: the remembered sort position a waiting request found when it was made.
+    void runLoad(qint16 SortInt, std::optional<qint16> decidedFrom);
+    // False when the load gave way to a newer one.
+    bool loadList(qint16 SortInt, std::optional<qint16> decidedFrom);
+    // What a running statement does at each of its turns; false stops it.
+    bool operationTurn();
     store::SearchTexts searchTexts() const;
     // Runs `op` now, or once the running load has ended.
     bool deferWhileLoading(std::function<void()> op);
-    void deferLoad(qint16 SortInt);
+    void deferLoad(qint16 SortInt, qint16 decidedFrom);
     void runDeferred();
     void reportFailure(const QString& action, const store::DbError& error);
     void letEventsRun();
@@ -146,6 +144,11 @@ private:
     qint16 rememberedSort_ = 0;
     QString selectionTag_;
     bool loading_ = false;
+    // An Add or a delete is running its statement.
+    bool changing_ = false;
+    // A newer load was asked for while this one runs.
+    bool staleLoad_ = false;
+    bool firstRowsShown_ = false;
     struct Deferred {
         std::function<void()> op;
         bool isLoad = false;
@@ -183,7 +186,6 @@ private:
 
     QMenu* FileMenu = nullptr;
     QAction* HelpM = nullptr;
-    QAction* ImportFolderM = nullptr;
     QAction* ExitM = nullptr;
     QMenu* OptionsM = nullptr;
     QAction* AlwaysOnTopM = nullptr;

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <algorithm>
 
 namespace kalvero::window {
@@ -64,6 +65,9 @@ void Form1::Command1_Click() {
         }
     }
     try {
+        // Events run during the statement; what they ask for waits until it ends.
+        changing_ = true;
+        const auto done = qScopeGuard([this] { changing_ = false; });
         catalogue_.begin();
         const QString sql =
             store::buildInsert(Text1->text(), Text2->text(), Text3->text(), Text4->text());
@@ -74,6 +78,7 @@ void Form1::Command1_Click() {
         // Nothing was stored: keep what the user typed.
         catalogue_.end();
         reportFailure(QStringLiteral("add the entry to"), error);
+        runDeferred();
         return;
     }
     Command2_Click();
@@ -122,10 +127,6 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Form1::dropEvent(QDropEvent* event) {
-    if (importDroppedPaths(event->mimeData())) {
-        event->acceptProposedAction();
-        return;
-    }
     const QString file = firstLocalFile(event->mimeData());
     if (file.isEmpty()) return;
     Text2->setText(file);
@@ -199,6 +200,8 @@ void Form1::DeleteMenu_Click() {
     if (row == 0) return;
 
     try {
+        changing_ = true;
+        const auto done = qScopeGuard([this] { changing_ = false; });
         catalogue_.begin();
         const QString sql = store::buildDelete(id);
         emit statementIssued(sql);
@@ -207,9 +210,11 @@ void Form1::DeleteMenu_Click() {
     } catch (const store::DbError& error) {
         catalogue_.end();
         reportFailure(QStringLiteral("delete the entry from"), error);
+        runDeferred();
         return;
     }
     ListView1->removeItem(row);
+    runDeferred();
 }
 
 }  // namespace kalvero::window

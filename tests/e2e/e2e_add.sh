@@ -16,7 +16,7 @@ fail() { echo "e2e_add: $*" >&2; exit 1; }
 
 # Runs one query on the program's catalogue with the sqlcipher shell.
 catalogue() {
-    printf "PRAGMA key='4862vemo';\nPRAGMA cipher_compatibility=3;\nPRAGMA cipher_page_size=16384;\n.mode list\n.separator |\n%s\n" "$1" \
+    printf "PRAGMA key='4862vemo';\nPRAGMA cipher_page_size=16384;\n.mode list\n.separator |\n%s\n" "$1" \
         | sqlcipher "$app/Kalverodb.mdb" | grep -vx ok
 }
 

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QtTest>
 
 using namespace kalvero;
@@ -56,8 +57,10 @@ private slots:
     void missingCatalogueIsCreated();
     void unusableCatalogue_data();
     void unusableCatalogue();
+    void failedReloadRecovers_data();
     void failedReloadRecovers();
     void loadAskedForDuringLoadRunsAfterIt();
+    void sortLetsEventsRunInsideTheStatement();
     void operationsDuringLoadWait();
 
 private:
@@ -324,24 +327,49 @@ void ListLoadTest::unusableCatalogue() {
     QCOMPARE(dialogs->messages.size(), 2);
 }
 
+void ListLoadTest::failedReloadRecovers_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("cause");
+    QTest::newRow("locked") << QStringLiteral("locked") << QStringLiteral("Another program");
+    // Not a database error: the load must still end, tell the user, and let
+    // later loads run.
+    QTest::newRow("out of memory") << QStringLiteral("memory") << QStringLiteral("memory");
+}
+
 void ListLoadTest::failedReloadRecovers() {
+    QFETCH(QString, fault);
+    QFETCH(QString, cause);
     TempProgramFolder folder;
     folder.createCatalogue(threeEntries());
     auto dialogs = std::make_shared<ScriptedDialogs>();
     auto form = test::makeForm(folder, dialogs);
     QCOMPARE(form->list()->count(), 3);
 
-    // Another program holds the file locked: the reload fails, nothing is lost.
     {
+        // Another program holds the file locked, or memory runs out: the
+        // reload fails, nothing is lost.
         store::Connection other =
             store::openCatalogueFile(folder.cataloguePath(), SQLITE_OPEN_READWRITE);
-        other.exec("BEGIN EXCLUSIVE");
-        other.exec("delete from SoundData where ID = 1");
-        form->SearchData1(1);
+        if (fault == QLatin1String("locked")) {
+            other.exec("BEGIN EXCLUSIVE");
+            other.exec("delete from SoundData where ID = 1");
+        }
+        QMetaObject::Connection thrower;
+        if (fault == QLatin1String("memory"))
+            thrower = connect(form.get(), &window::Form1::statementIssued, form.get(),
+                              [] { throw std::bad_alloc(); });
+        try {
+            form->SearchData1(1);
+        } catch (...) {
+            QFAIL("the failure escaped the load");
+        }
+        disconnect(thrower);
         QCOMPARE(dialogs->messages.size(), 1);
-        QVERIFY(dialogs->messages.first().text.contains(QStringLiteral("Another program")));
+        QVERIFY2(dialogs->messages.first().text.contains(cause),
+                 qPrintable(dialogs->messages.first().text));
         QCOMPARE(form->catalogue().state(), store::Catalogue::State::Closed);
-        other.exec("ROLLBACK");
+        QVERIFY(!form->isLoading());
+        if (fault == QLatin1String("locked")) other.exec("ROLLBACK");
     }
     form->SearchData1(1);
     QCOMPARE(dialogs->messages.size(), 1);
@@ -375,7 +403,7 @@ void ListLoadTest::loadAskedForDuringLoadRunsAfterIt() {
             ++nestedCalls;
             const int before = static_cast<int>(statements.size());
             form->SearchData1(3);
-            form->SearchData1(4);
+            form->SearchData1(2);
             form->SearchData1(2);
             // None of them ran inside the running load.
             sawNestedLoad = statements.size() != before;
@@ -384,14 +412,16 @@ void ListLoadTest::loadAskedForDuringLoadRunsAfterIt() {
     disconnect(connection);
     QCOMPARE(nestedCalls, 1);
     QVERIFY(!sawNestedLoad);
-    // The requests collapsed into one load, the latest: by name ascending.
+    // The running load gave way to the latest request, which sorts as the
+    // clicks would one after the other: by name, then by name descending.
     const QStringList run = selects(statements);
     QCOMPARE(run.size(), 2);
     QVERIFY(run[0].endsWith(QLatin1String(" order by 1")));
-    QVERIFY(run[1].endsWith(QLatin1String(" order by 2")));
+    QVERIFY(run[1].endsWith(QLatin1String(" order by 2 Desc ")));
+    QCOMPARE(form->rememberedSort(), qint16(0));
     QCOMPARE(form->list()->count(), 3000);
-    QCOMPARE(form->list()->subItemText(1, 1), QStringLiteral("n0000"));
-    QCOMPARE(form->list()->subItemText(3000, 1), QStringLiteral("n2999"));
+    QCOMPARE(form->list()->subItemText(1, 1), QStringLiteral("n2999"));
+    QCOMPARE(form->list()->subItemText(3000, 1), QStringLiteral("n0000"));
     QVERIFY(!form->isLoading());
     QCOMPARE(form->catalogue().state(), store::Catalogue::State::Closed);
     QVERIFY(dialogs->messages.isEmpty());
@@ -427,6 +457,37 @@ void ListLoadTest::operationsDuringLoadWait() {
     QCOMPARE(form->list()->count(), 3001);
     QCOMPARE(folder.countRows(), 3001);
     QCOMPARE(form->catalogue().state(), store::Catalogue::State::Closed);
+}
+
+void ListLoadTest::sortLetsEventsRunInsideTheStatement() {
+    // The engine sorts inside the statement's first step: a timer must still
+    // fire before that step has given a single row.
+    TempProgramFolder folder;
+    QList<Entry> many;
+    for (int i = 0; i < 20000; ++i)
+        many.append({0,
+                     QStringLiteral("Näme %1").arg((i * 7919) % 20000, 5, 10, QLatin1Char('0')),
+                     QStringLiteral("/f/%1.wav").arg(i),
+                     {},
+                     {}});
+    folder.createCatalogue(many);
+    auto dialogs = std::make_shared<ScriptedDialogs>();
+    auto form = test::makeForm(folder, dialogs);
+    form->setLoadEventInterval(0);
+    int firedInsideStep = 0;
+    QTimer timer;
+    connect(&timer, &QTimer::timeout, form.get(), [&] {
+        if (form->isLoading() && form->list()->rows()->stagedRowCount() == 0) ++firedInsideStep;
+    });
+    timer.start(0);
+    form->ListView1_ColumnClick(2);
+    timer.stop();
+    QVERIFY(firedInsideStep > 0);
+    QCOMPARE(form->list()->count(), 20000);
+    QCOMPARE(form->list()->subItemText(1, 1), QStringLiteral("Näme 00000"));
+    QCOMPARE(form->list()->subItemText(20000, 1), QStringLiteral("Näme 19999"));
+    QCOMPARE(form->catalogue().state(), store::Catalogue::State::Closed);
+    QVERIFY(dialogs->messages.isEmpty());
 }
 
 QTEST_MAIN(ListLoadTest)

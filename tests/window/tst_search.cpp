@@ -179,6 +179,7 @@ private slots:
     void keystrokesDuringLoadsDoNotNest();
     void clickAndKeystrokeDuringLoad();
     void queuedKeystrokesOnLargeCatalogue();
+    void addReloadSurvivesKeystrokes();
 
 private:
     window::Form1& start(const QList<Entry>& rows);
@@ -613,6 +614,7 @@ void SearchTest::keystrokesDuringLoadsDoNotNest() {
         QVERIFY(form.isLoading());
     });
     connect(&form, &window::Form1::loadFinished, this, [&] { events << QStringLiteral("end"); });
+    connect(&form, &window::Form1::loadAbandoned, this, [&] { events << QStringLiteral("end"); });
     connect(form.list()->rows(), &QAbstractItemModel::rowsInserted, this, [&] {
         if (!form.isLoading() || bursts.isEmpty()) return;
         ++loadsWithKeys;
@@ -652,6 +654,7 @@ void SearchTest::clickAndKeystrokeDuringLoad() {
     connect(&form, &window::Form1::statementIssued, this,
             [&] { deepest = std::max(deepest, ++depth); });
     connect(&form, &window::Form1::loadFinished, this, [&] { --depth; });
+    connect(&form, &window::Form1::loadAbandoned, this, [&] { --depth; });
     connect(form.list()->rows(), &QAbstractItemModel::rowsInserted, this, [&] {
         if (!form.isLoading() || !std::exchange(once, false)) return;
         // A key, then a click on "Name", both while the first load runs.
@@ -688,6 +691,10 @@ void SearchTest::queuedKeystrokesOnLargeCatalogue() {
     connect(&form, &window::Form1::statementIssued, this,
             [&] { deepest = std::max(deepest, ++depth); });
     connect(&form, &window::Form1::loadFinished, this, [&] { --depth; });
+    connect(&form, &window::Form1::loadAbandoned, this, [&] { --depth; });
+    QSignalSpy finished(&form, &window::Form1::loadFinished);
+    QSignalSpy abandoned(&form, &window::Form1::loadAbandoned);
+    QSignalSpy statements(&form, &window::Form1::statementIssued);
 
     // The keys wait in the event queue; the load started below lets them in.
     for (const char* key : {"d", "o", "g", " ", "2"}) {
@@ -703,11 +710,54 @@ void SearchTest::queuedKeystrokesOnLargeCatalogue() {
     QCOMPARE(duringLoad, 5);
     QCOMPARE(deepest, 1);
     QCOMPARE(depth, 0);
+    // The keys made the running load stale: it stopped, and only the load of
+    // the final text ran to its end.
+    QCOMPARE(abandoned.size(), 1);
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(selects(statements).size(), 2);
+    QVERIFY(selects(statements).last().contains(clause(0, QStringLiteral("dog 2"))));
     QStringList expected;
     for (const Entry& e : entries)
         if (e.name.contains(QLatin1String("dog 2"), Qt::CaseInsensitive)) expected << e.name;
     QVERIFY(!expected.isEmpty());
     QCOMPARE(listedNames(form), expected);
+}
+
+void SearchTest::addReloadSurvivesKeystrokes() {
+    QList<Entry> entries;
+    for (int i = 0; i < 3000; ++i)
+        entries << Entry{0, QStringLiteral("Filler %1").arg(i), QStringLiteral("/f/%1.wav").arg(i),
+                         QString(), QString()};
+    window::Form1& form = start(entries);
+    form.setLoadEventInterval(0);
+    control<QCheckBox>(form, "Check1")->setChecked(true);
+    QLineEdit* edit = searchBox(form, 0);
+    QSignalSpy statements(&form, &window::Form1::statementIssued);
+    // Keys before the Add, during its insert and during its reload.
+    bool addAsked = false;
+    connect(&form, &window::Form1::statementIssued, this, [&](const QString& sql) {
+        if (sql.startsWith(QLatin1String("insert")) || sql.contains(QLatin1String("'%né%'")))
+            QTimer::singleShot(0, this, [&] { typeText(edit, QStringLiteral("W")); });
+        if (sql.startsWith(QLatin1String("insert")))
+            QTimer::singleShot(0, this, [&] { typeText(edit, QStringLiteral("e")); });
+    });
+    QTimer::singleShot(0, this, [&] {
+        addAsked = form.isLoading();
+        control<QLineEdit>(form, "Text1")->setText(QStringLiteral("brand 'NéWe' sound"));
+        control<QLineEdit>(form, "Text2")->setText(QStringLiteral("/new/ok.wav"));
+        form.Command1_Click();
+        typeText(edit, QStringLiteral("né"));
+    });
+    form.Command5_Click();
+
+    QTRY_VERIFY(!form.isLoading());
+    QVERIFY(addAsked);
+    QCOMPARE(edit->text(), QStringLiteral("néWe"));
+    QCOMPARE(listedNames(form), (QStringList{QStringLiteral("brand 'NéWe' sound")}));
+    const QStringList sql = selects(statements);
+    QVERIFY(sql.last().contains(clause(0, QStringLiteral("néWe"))));
+    QCOMPARE(dialogs_->messages.size(), 0);
+    QCOMPARE(form.catalogue().state(), store::Catalogue::State::Closed);
 }
 
 QTEST_MAIN(SearchTest)
