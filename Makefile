@@ -1,9 +1,12 @@
-# Two commands for a fresh Debian 12 machine: `make run` and `make test`.
+# Two commands for a fresh Debian 12 or 13 machine: `make run` and `make test`.
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
 JOBS       ?= $(shell nproc)
+# The program folder of `make install`: one the user can write, since the
+# catalogue is created beside the program.
+PREFIX     ?= $(HOME)/.local/opt/kalvero
 
-.PHONY: deps configure build run test test-asan bench clean
+.PHONY: deps configure build program run test test-asan bench install uninstall clean
 
 deps:
 	@scripts/install-deps.sh
@@ -14,7 +17,11 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j$(JOBS)
 
-run: build
+# Running needs only the program folder; `make test` builds everything.
+program: configure
+	@cmake --build $(BUILD) -j$(JOBS) --target program
+
+run: program
 	@scripts/run.sh $(BUILD)/bin/kalvero
 
 test: build
@@ -22,6 +29,15 @@ test: build
 
 bench: build
 	@scripts/bench.sh $(BUILD)
+
+# A relative PREFIX is taken from the folder make runs in.
+install: build
+	@prefix="$(PREFIX)"; case "$$prefix" in /*) ;; *) prefix="$$PWD/$$prefix" ;; esac; \
+	cmake --install $(BUILD) --prefix "$$prefix"
+
+uninstall: configure
+	@cmake -DPREFIX="$(PREFIX)" -DKALVERO_SETTINGS=$(BUILD)/user-install/settings.cmake \
+	    -P cmake/UserInstall.cmake
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)

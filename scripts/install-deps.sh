@@ -9,6 +9,8 @@ packages=(
     libsqlcipher-dev sqlcipher libssl-dev
     libsndfile1-dev libsdl2-dev libcsv-dev
     fonts-dejavu-core
+    # the icon's PNGs at build time, and checks of the installed launcher files
+    librsvg2-bin desktop-file-utils appstream
     # the virtual desktop that the end-to-end tests and a headless `make run` use
     xvfb xauth openbox trayer xdotool x11-utils imagemagick
     # the fuzzer and sanitizer builds

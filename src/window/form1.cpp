@@ -1,8 +1,8 @@
 #include "window/form1.h"
 
+#include "desktop/appicon.h"
 #include "prefs/maker.h"
 #include "store/dberrortext.h"
-#include "window/appicon.h"
 #include "window/listview1.h"
 #include "window/units.h"
 
@@ -71,7 +71,7 @@ Form1::Form1(const QString& programFolder, Services services, QWidget* parent)
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QLatin1String(prefs::kAppTitle) + QLatin1String(" - ") +
                    QLatin1String(prefs::kDomain));
-    setWindowIcon(appIcon());
+    setWindowIcon(desktop::appIcon());
     setAcceptDrops(true);
 
     buildControls();

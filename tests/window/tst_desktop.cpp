@@ -630,6 +630,9 @@ void TestDesktop::trayIconPresses() {
     QVERIFY(icon->isVisible());
     QCOMPARE(icon->toolTip(), QStringLiteral("Kalvero 2.1"));
     QCOMPARE(icon->icon().cacheKey(), form->windowIcon().cacheKey());
+    // Drawn from the one SVG in every size the launcher installs.
+    const QList<QSize> sizes = form->windowIcon().availableSizes();
+    for (int side : {16, 32, 48, 64, 128, 256}) QVERIFY(sizes.contains(QSize(side, side)));
     QVERIFY(!icon->contextMenu());
 
     emit icon->activated(reason);

@@ -1,6 +1,7 @@
 // The player KZW4: plays one sound file in a small window of its own.
 // Usage: KZW4 "<path>::<access token>"
 
+#include "desktop/appicon.h"
 #include "playback/player/playerarguments.h"
 #include "playback/player/playerwindow.h"
 
@@ -19,5 +20,6 @@ int main(int argc, char* argv[]) {
     char* qtArgv[] = {argv[0], nullptr};
     QApplication app(qtArgc, qtArgv);
     QApplication::setApplicationName(QStringLiteral("KZW4"));
+    QApplication::setWindowIcon(kalvero::desktop::appIcon());
     return runPlayer(arguments.nativePath);
 }
