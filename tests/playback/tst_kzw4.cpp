@@ -7,6 +7,8 @@
 
 #include <sndfile.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -20,6 +22,25 @@ namespace {
 const QString kToken = QLatin1String(kalvero::playback::kAccessToken);
 
 QString withToken(const QString& path) { return path + QStringLiteral("::") + kToken; }
+
+// The players of this test keep their one-voice socket in a runtime folder
+// of their own, so they never stop players that run elsewhere on the machine.
+QString runtimeFolder() {
+    static QTemporaryDir folder;
+    return folder.path();
+}
+
+QProcessEnvironment playerEnvironment(const QString& outputFile,
+                                      const QList<QPair<QString, QString>>& environment) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("disk"));
+    env.insert(QStringLiteral("SDL_DISKAUDIOFILE"), outputFile);
+    env.insert(QStringLiteral("KZW4_AUTOCLOSE"), QStringLiteral("1"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeFolder());
+    for (const auto& [name, value] : environment) env.insert(name, value);
+    return env;
+}
 
 struct PlayerRun {
     bool finished = false;
@@ -35,13 +56,7 @@ PlayerRun runPlayer(const QStringList& arguments, const QString& outputFile,
                     const QString& workingDirectory = {},
                     const QList<QPair<QString, QString>>& environment = {}) {
     QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("disk"));
-    env.insert(QStringLiteral("SDL_DISKAUDIOFILE"), outputFile);
-    env.insert(QStringLiteral("KZW4_AUTOCLOSE"), QStringLiteral("1"));
-    for (const auto& [name, value] : environment) env.insert(name, value);
-    process.setProcessEnvironment(env);
+    process.setProcessEnvironment(playerEnvironment(outputFile, environment));
     if (!workingDirectory.isEmpty()) process.setWorkingDirectory(workingDirectory);
     process.start(QStringLiteral(KZW4_PATH), arguments);
     PlayerRun run;
@@ -120,6 +135,7 @@ private slots:
     void reportsAMissingSoundDevice_data();
     void reportsAMissingSoundDevice();
     void dummyDeviceDiscardsTheSound();
+    void oneVoiceAtATime();
 
 private:
     QTemporaryDir dir_;
@@ -364,6 +380,52 @@ void Kzw4Test::dummyDeviceDiscardsTheSound() {
     QCOMPARE(run.exitStatus, QProcess::NormalExit);
     QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
     QVERIFY(!QFile::exists(output));
+}
+
+void Kzw4Test::oneVoiceAtATime() {
+    // Thirty seconds: no player here ends by itself during the test.
+    const QString longSound = dir_.filePath(QStringLiteral("long 'voice' ü.wav"));
+    QCOMPARE(
+        kalvero::test::writeSine(longSound, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000, 240000}),
+        QString());
+    QTemporaryDir runtime;
+    QVERIFY(runtime.isValid());
+    const QList<QPair<QString, QString>> env{
+        {QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy")},
+        {QStringLiteral("XDG_RUNTIME_DIR"), runtime.path()}};
+    const QString socket = runtime.filePath(QStringLiteral("KZW4-voice-%1").arg(::getuid()));
+    const QString output = dir_.filePath(QStringLiteral("voice.raw"));
+    auto start = [&](const QString& path) {
+        auto process = std::make_unique<QProcess>();
+        process->setProcessEnvironment(playerEnvironment(output, env));
+        process->start(QStringLiteral(KZW4_PATH), {withToken(path)});
+        return process;
+    };
+    auto first = start(longSound);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(socket), 20000);
+    // A refused start touches nothing: the first player goes on.
+    QCOMPARE(runPlayer({longSound + QStringLiteral("::wrong")}, output, {}, env).exitCode, 2);
+    QCOMPARE(first->state(), QProcess::Running);
+
+    QElapsedTimer timer;
+    timer.start();
+    auto second = start(longSound);
+    QVERIFY(first->waitForFinished(10000));
+    qInfo("the first player ended %lld ms after the second was started", timer.elapsed());
+    QCOMPARE(first->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(first->exitCode(), 0);
+    QTest::qWait(300);
+    QCOMPARE(second->state(), QProcess::Running);
+
+    // Killed, the second leaves its socket behind; the next player is not held up by it.
+    second->kill();
+    QVERIFY(second->waitForFinished(10000));
+    QVERIFY(QFileInfo::exists(socket));
+    const PlayerRun third = runPlayer({withToken(wav_)}, output, {}, env);
+    QVERIFY(third.finished);
+    QVERIFY2(third.exitCode == 0, qPrintable(third.errors));
+    // It played to the end and took its socket with it.
+    QVERIFY(!QFileInfo::exists(socket));
 }
 
 QTEST_GUILESS_MAIN(Kzw4Test)

@@ -1,21 +1,26 @@
 // The player's window in this process, with SDL writing its output to a
-// file: what it shows, how it ends by itself, how the user stops it, and how
-// it tells why a file cannot be played.
+// file: what it shows, how it ends by itself, how the user stops, pauses and
+// seeks, the waveform's overview, and how it tells why a file cannot be played.
 
+#include "playback/player/peaks.h"
 #include "playback/player/playerwindow.h"
+#include "playback/player/soundfile.h"
+#include "playback/player/waveformview.h"
 #include "soundfixtures.h"
 
 #include <sndfile.h>
 #include <QFile>
 #include <QLabel>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <functional>
 
 using kalvero::player::ExitCode;
+using kalvero::player::Peak;
 using kalvero::player::PlayerWindow;
+using kalvero::player::WaveformView;
 
 Q_DECLARE_METATYPE(ExitCode)
 
@@ -23,16 +28,38 @@ namespace {
 
 struct Parts {
     QLabel* fileName;
-    QProgressBar* position;
+    WaveformView* waveform;
+    QLabel* time;
+    QLabel* summary;
     QLabel* message;
     QPushButton* stop;
 };
 
 Parts partsOf(const PlayerWindow& window) {
     return {window.findChild<QLabel*>(QStringLiteral("fileNameLabel")),
-            window.findChild<QProgressBar*>(QStringLiteral("positionBar")),
+            window.findChild<WaveformView*>(QStringLiteral("waveform")),
+            window.findChild<QLabel*>(QStringLiteral("timeLabel")),
+            window.findChild<QLabel*>(QStringLiteral("summaryLabel")),
             window.findChild<QLabel*>(QStringLiteral("messageLabel")),
             window.findChild<QPushButton*>(QStringLiteral("stopButton"))};
+}
+
+// A mono or stereo float WAV whose every sample is `shape(frame, channel)`:
+// float samples come back from the device bit for bit.
+QString writeShape(const QString& path, int channels, int rate, int frames,
+                   const std::function<float(int, int)>& shape) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!file) return QString::fromLocal8Bit(sf_strerror(nullptr));
+    QVector<float> samples(qsizetype(frames) * channels);
+    for (int f = 0; f < frames; ++f)
+        for (int c = 0; c < channels; ++c) samples[qsizetype(f) * channels + c] = shape(f, c);
+    const bool whole = sf_writef_float(file, samples.constData(), frames) == frames;
+    sf_close(file);
+    return whole ? QString() : QStringLiteral("short write");
 }
 
 // Sets an environment variable for the life of the object.
@@ -59,6 +86,9 @@ private slots:
     void playsToTheEndAndCloses();
     void stopsWhenAsked_data();
     void stopsWhenAsked();
+    void overviewOfAKnownShape_data();
+    void overviewOfAKnownShape();
+    void pausesAndSeeks();
     void showsWhyItCannotPlay_data();
     void showsWhyItCannotPlay();
     void closesOnFailureWhenAsked();
@@ -106,7 +136,8 @@ void PlayerWindowTest::playsToTheEndAndCloses() {
     PlayerWindow window(QFile::encodeName(path));
     QSignalSpy failures(&window, &PlayerWindow::failed);
     const Parts parts = partsOf(window);
-    QVERIFY(parts.fileName && parts.position && parts.message && parts.stop);
+    QVERIFY(parts.fileName && parts.waveform && parts.time && parts.summary && parts.message &&
+            parts.stop);
     window.show();
     window.start();
     QVERIFY(window.isWindow());
@@ -114,8 +145,15 @@ void PlayerWindowTest::playsToTheEndAndCloses() {
     QCOMPARE(parts.fileName->text(), fileName);
     QCOMPARE(parts.fileName->toolTip(), path);
     QCOMPARE(parts.stop->text(), QStringLiteral("Stop"));
-    QCOMPARE(window.focusWidget(), parts.stop);
-    QVERIFY(parts.position->isVisible());
+    // The waveform holds the focus, so Space pauses rather than presses a button.
+    QCOMPARE(window.focusWidget(), parts.waveform);
+    QVERIFY(parts.waveform->isVisible());
+    QVERIFY(parts.summary->text().contains(QLatin1String("stereo")));
+    QVERIFY2(parts.summary->text().contains(QLatin1String("32 bit float")),
+             qPrintable(parts.summary->text()));
+    QVERIFY2(parts.time->text().endsWith(frames > 0 ? QLatin1String(" / 0:00.1")
+                                                    : QLatin1String(" / 0:00.0")),
+             qPrintable(parts.time->text()));
     QVERIFY(!parts.message->isVisible());
     QVERIFY(window.isPlaying());
 
@@ -124,7 +162,7 @@ void PlayerWindowTest::playsToTheEndAndCloses() {
     QCOMPARE(window.exitCode(), ExitCode::Played);
     QCOMPARE(failures.count(), 0);
     QCOMPARE(window.failureText(), QString());
-    QCOMPARE(parts.position->value(), parts.position->maximum());
+    QCOMPARE(parts.waveform->position(), 1.0);
     // Everything decoded reached the device.
     const qint64 played = outputFrames() / 2;
     QVERIFY2(played >= frames, qPrintable(QString::number(played)));
@@ -139,8 +177,7 @@ void PlayerWindowTest::stopsWhenAsked_data() {
     QTest::addColumn<QString>("how");
     QTest::newRow("Esc on the window") << QStringLiteral("esc-window");
     QTest::newRow("Esc on the button") << QStringLiteral("esc-button");
-    QTest::newRow("Space on the window") << QStringLiteral("space-window");
-    QTest::newRow("Space on the button") << QStringLiteral("space-button");
+    QTest::newRow("Space on the Stop button") << QStringLiteral("space-button");
     QTest::newRow("Stop clicked") << QStringLiteral("click");
     QTest::newRow("window closed") << QStringLiteral("close");
 }
@@ -153,11 +190,10 @@ void PlayerWindowTest::stopsWhenAsked() {
     window.start();
     QVERIFY(window.isPlaying());
     // Wait until the sound is under way, then stop it.
-    QTRY_VERIFY_WITH_TIMEOUT(parts.position->value() > 0, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(window.positionFrames() > 0, 20000);
 
     if (how == QLatin1String("esc-window")) QTest::keyClick(&window, Qt::Key_Escape);
     if (how == QLatin1String("esc-button")) QTest::keyClick(parts.stop, Qt::Key_Escape);
-    if (how == QLatin1String("space-window")) QTest::keyClick(&window, Qt::Key_Space);
     if (how == QLatin1String("space-button")) QTest::keyClick(parts.stop, Qt::Key_Space);
     if (how == QLatin1String("click")) QTest::mouseClick(parts.stop, Qt::LeftButton);
     if (how == QLatin1String("close")) window.close();
@@ -171,6 +207,147 @@ void PlayerWindowTest::stopsWhenAsked() {
     QVERIFY2(played < longFrames_ / 2, qPrintable(QString::number(played)));
     QCoreApplication::processEvents();
     QCOMPARE(outputFrames(), played);
+}
+
+void PlayerWindowTest::overviewOfAKnownShape_data() {
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<QVector<float>>("expectedHigh");
+    // 8000 stereo frames: a 0.8 tone on the left for the first half, a 0.2
+    // tone on the right for the second. Each column's peak is the louder one.
+    QTest::newRow("columns on the halves")
+        << 8 << QVector<float>{0.8f, 0.8f, 0.8f, 0.8f, 0.2f, 0.2f, 0.2f, 0.2f};
+    // 8000 / 7 is no whole number: column 3 straddles the change.
+    QTest::newRow("a column across the change")
+        << 7 << QVector<float>{0.8f, 0.8f, 0.8f, 0.8f, 0.2f, 0.2f, 0.2f};
+    // More columns than frames would be asked for by a very short file.
+    QTest::newRow("one frame per column") << 8000 << QVector<float>{};
+}
+
+void PlayerWindowTest::overviewOfAKnownShape() {
+    QFETCH(int, columns);
+    QFETCH(QVector<float>, expectedHigh);
+    const QString path = dir_.filePath(QStringLiteral("shape ü 'q'.wav"));
+    const int frames = 8000;
+    auto shape = [](int f, int c) {
+        const float tone = std::sin(2 * 3.14159265f * 440.0f * float(f) / 8000.0f);
+        if (f < frames / 2) return c == 0 ? 0.8f * tone : 0.0f;
+        return c == 1 ? 0.2f * tone : 0.0f;
+    };
+    QCOMPARE(writeShape(path, 2, 8000, frames, shape), QString());
+
+    QString reason;
+    auto sound = kalvero::player::SoundFile::open(QFile::encodeName(path), reason);
+    QVERIFY2(sound, qPrintable(reason));
+    QVector<Peak> peaks(columns);
+    int delivered = 0;
+    const std::atomic<bool> cancel{false};
+    const int done = kalvero::player::scanPeaks(
+        *sound, frames, columns, cancel, [&](int first, const QVector<Peak>& part) {
+            QCOMPARE(first, delivered);
+            std::copy(part.begin(), part.end(), peaks.begin() + first);
+            delivered += int(part.size());
+        });
+    QCOMPARE(done, columns);
+    QCOMPARE(delivered, columns);
+    for (int c = 0; c < columns; ++c) {
+        // Each column holds exactly its own frames' extremes.
+        const qint64 from = qint64(c) * frames / columns;
+        const qint64 to = qint64(c + 1) * frames / columns;
+        float low = 0;
+        float high = 0;
+        for (qint64 f = from; f < to; ++f)
+            for (int ch = 0; ch < 2; ++ch) {
+                low = std::min(low, shape(int(f), ch));
+                high = std::max(high, shape(int(f), ch));
+            }
+        QCOMPARE(peaks[c].high, high);
+        QCOMPARE(peaks[c].low, low);
+        if (!expectedHigh.isEmpty()) {
+            QVERIFY2(std::abs(peaks[c].high - expectedHigh[c]) < 0.02f,
+                     qPrintable(QString::number(c)));
+            QVERIFY(std::abs(peaks[c].low + expectedHigh[c]) < 0.02f);
+        }
+    }
+
+    // The window draws the same overview, filled in from its own thread.
+    PlayerWindow window(QFile::encodeName(path));
+    window.show();
+    window.start();
+    const Parts parts = partsOf(window);
+    const int shown = int(parts.waveform->peaks().size());
+    QVERIFY(shown > 0 && shown <= frames);
+    QTRY_COMPARE_WITH_TIMEOUT(parts.waveform->filledColumns(), shown, 10000);
+    float firstHalf = 0;
+    float secondHalf = 0;
+    for (int c = 0; c < shown; ++c) {
+        float& half = c < shown / 2 ? firstHalf : secondHalf;
+        half = std::max(half, parts.waveform->peaks()[c].high);
+    }
+    QVERIFY2(std::abs(firstHalf - 0.8f) < 0.02f, qPrintable(QString::number(firstHalf)));
+    QVERIFY2(std::abs(secondHalf - 0.2f) < 0.02f, qPrintable(QString::number(secondHalf)));
+    window.stop();
+}
+
+void PlayerWindowTest::pausesAndSeeks() {
+    // One minute whose every sample tells its own frame: a seek shows in the
+    // device's output as a jump to exactly the frame asked for.
+    const int rate = 8000;
+    const int frames = rate * 60;
+    auto ramp = [frames](int f, int) { return float(f + 1) / float(frames); };
+    const QString path = dir_.filePath(QStringLiteral("ramp.wav"));
+    QCOMPARE(writeShape(path, 1, rate, frames, ramp), QString());
+
+    PlayerWindow window(QFile::encodeName(path));
+    const Parts parts = partsOf(window);
+    window.show();
+    window.start();
+    QCOMPARE(window.lengthFrames(), qint64(frames));
+    QVERIFY2(parts.time->text().endsWith(QLatin1String(" / 1:00.0")),
+             qPrintable(parts.time->text()));
+    QTRY_VERIFY_WITH_TIMEOUT(window.positionFrames() > rate / 10, 20000);
+
+    // Space pauses: the position stands still. Space again goes on.
+    QTest::keyClick(parts.waveform, Qt::Key_Space);
+    QVERIFY(window.isPaused());
+    const qint64 held = window.positionFrames();
+    QTest::qWait(300);
+    QCOMPARE(window.positionFrames(), held);
+    QVERIFY(window.isPlaying());
+    QTest::keyClick(&window, Qt::Key_Space);
+    QVERIFY(!window.isPaused());
+    QTRY_VERIFY_WITH_TIMEOUT(window.positionFrames() > held, 20000);
+
+    // Right goes on by five seconds, Left back by five, never before the start.
+    QTest::keyClick(parts.waveform, Qt::Key_Space);
+    qint64 before = window.positionFrames();
+    QTest::keyClick(parts.waveform, Qt::Key_Right);
+    QCOMPARE(window.positionFrames(), before + 5 * rate);
+    QTest::keyClick(parts.waveform, Qt::Key_Left);
+    QTest::keyClick(parts.waveform, Qt::Key_Left);
+    QCOMPARE(window.positionFrames(), std::max<qint64>(0, before - 5 * rate));
+
+    // A click at the middle of the waveform plays on from the middle.
+    const QPoint middle(parts.waveform->width() / 2, parts.waveform->height() / 2);
+    QTest::mouseClick(parts.waveform, Qt::LeftButton, {}, middle);
+    const qint64 target = window.positionFrames();
+    QVERIFY2(std::abs(target - frames / 2) <= frames / parts.waveform->width() + 1,
+             qPrintable(QString::number(target)));
+    QVERIFY2(parts.time->text().startsWith(QLatin1String("0:30.")), qPrintable(parts.time->text()));
+    QTest::keyClick(parts.waveform, Qt::Key_Space);
+    QTRY_VERIFY_WITH_TIMEOUT(window.positionFrames() > target + rate / 5, 20000);
+    QTest::keyClick(parts.waveform, Qt::Key_Escape);
+    QVERIFY(!window.isVisible());
+
+    // The device got the sound up to the pause, then from the target on.
+    QFile raw(output());
+    QVERIFY(raw.open(QIODevice::ReadOnly));
+    const QByteArray bytes = raw.readAll();
+    QVector<float> played(bytes.size() / qsizetype(sizeof(float)));
+    std::memcpy(played.data(), bytes.constData(), size_t(played.size()) * sizeof(float));
+    const qsizetype at = played.indexOf(ramp(int(target), 0));
+    QVERIFY2(at > 0, "the sound from the target frame never reached the device");
+    QVERIFY(played[at - 1] != ramp(int(target) - 1, 0));
+    for (qsizetype i = 1; i < rate / 5; ++i) QCOMPARE(played[at + i], ramp(int(target + i), 0));
 }
 
 void PlayerWindowTest::showsWhyItCannotPlay_data() {
@@ -228,7 +405,7 @@ void PlayerWindowTest::showsWhyItCannotPlay() {
     QVERIFY2(window.failureText().startsWith(expected), qPrintable(window.failureText()));
     QCOMPARE(parts.message->text(), window.failureText());
     QVERIFY(parts.message->isVisible());
-    QVERIFY(!parts.position->isVisible());
+    QVERIFY(!parts.waveform->isVisible());
     QCOMPARE(parts.stop->text(), QStringLiteral("Close"));
     QCOMPARE(failures.count(), 1);
     QCOMPARE(failures.at(0).at(0).toString(), window.failureText());

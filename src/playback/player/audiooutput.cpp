@@ -12,11 +12,13 @@ namespace kalvero::player {
 
 namespace {
 
-// About 50 ms per buffer: short enough for a prompt stop, long enough not to
-// starve on a busy machine. SDL wants a power of two.
+// 12 to 25 ms per buffer: closing the device waits for the buffer under way
+// and two more to drain, so a stop, and a later player taking over, is done
+// well within 100 ms; still long enough not to starve on a busy machine. SDL
+// wants a power of two.
 Uint16 bufferFrames(int sampleRate) {
-    int frames = 256;
-    while (frames < 8192 && frames * 20 < sampleRate) frames *= 2;
+    int frames = 128;
+    while (frames < 8192 && frames * 80 < sampleRate) frames *= 2;
     return static_cast<Uint16>(frames);
 }
 
@@ -72,6 +74,30 @@ void AudioOutput::stop() {
     // Closing waits for a running callback to return.
     SDL_CloseAudioDevice(device_);
     device_ = 0;
+}
+
+void AudioOutput::setPaused(bool paused) {
+    if (device_ == 0 || paused == paused_) return;
+    paused_ = paused;
+    SDL_PauseAudioDevice(device_, paused ? 1 : 0);
+}
+
+bool AudioOutput::seek(std::int64_t frame) {
+    if (device_ == 0) return false;
+    const sf_count_t total = sound_.frames();
+    frame = std::max<std::int64_t>(0, total >= 0 ? std::min<std::int64_t>(frame, total) : frame);
+    // The audio thread reads the file in its callback: move the file and the
+    // count while it is held out.
+    SDL_LockAudioDevice(device_);
+    const bool moved = sound_.seek(frame);
+    if (moved) {
+        framesPlayed_.store(frame, std::memory_order_relaxed);
+        endOfSound_ = false;
+        silentBuffers_ = 0;
+        fault_.clear();
+    }
+    SDL_UnlockAudioDevice(device_);
+    return moved;
 }
 
 void AudioOutput::fill(float* out, int frames) {

@@ -29,8 +29,14 @@ public:
     void stop();
     bool isOpen() const { return device_ != 0; }
 
-    // Frames handed to the device so far.
+    // Where playing stands: the frame the device is handed next.
     std::int64_t framesPlayed() const { return framesPlayed_.load(std::memory_order_relaxed); }
+    // Holds or resumes the sound; the position stays where it is.
+    void setPaused(bool paused);
+    bool isPaused() const { return paused_; }
+    // Goes on playing from `frame` (clamped to the sound). Returns false when
+    // the file cannot seek; playing then goes on where it was.
+    bool seek(std::int64_t frame);
     // True once every decoded frame has been handed over and played out.
     bool hasEnded() const { return ended_.load(std::memory_order_acquire); }
     // After hasEnded(): why decoding stopped early, or empty when it did not.
@@ -41,6 +47,7 @@ private:
 
     SoundFile& sound_;
     bool audioInitialised_ = false;
+    bool paused_ = false;
     std::uint32_t device_ = 0;
     // Touched only by SDL's audio thread while the device is open.
     bool endOfSound_ = false;

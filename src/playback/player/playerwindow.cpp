@@ -1,7 +1,10 @@
 #include "playback/player/playerwindow.h"
 
 #include "playback/player/audiooutput.h"
+#include "playback/player/onevoice.h"
+#include "playback/player/peaks.h"
 #include "playback/player/soundfile.h"
+#include "playback/player/waveformview.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -10,20 +13,38 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace kalvero::player {
 
 namespace {
 
-constexpr int kBarSteps = 1000;
-// How often the position bar follows the sound, and the end is noticed.
+// How often the playhead follows the sound, and the end is noticed.
 constexpr int kPollMilliseconds = 40;
+// Columns of the overview: finer than any screen shows it, small enough to
+// keep in memory for an hour of sound.
+constexpr int kOverviewColumns = 2048;
+constexpr double kSeekStepSeconds = 5.0;
+
+// "1:05.3", or "1:02:05.3" past the hour.
+QString timeText(qint64 frames, int rate) {
+    if (frames < 0 || rate <= 0) return QStringLiteral("?");
+    const qint64 tenths = frames * 10 / rate;
+    const qint64 seconds = tenths / 10;
+    const QString rest =
+        QStringLiteral("%1.%2").arg(seconds % 60, 2, 10, QLatin1Char('0')).arg(tenths % 10);
+    if (seconds >= 3600)
+        return QStringLiteral("%1:%2:%3")
+            .arg(seconds / 3600)
+            .arg((seconds / 60) % 60, 2, 10, QLatin1Char('0'))
+            .arg(rest);
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(rest);
+}
 
 }  // namespace
 
@@ -32,10 +53,14 @@ PlayerWindow::PlayerWindow(QByteArray nativePath, QWidget* parent)
       nativePath_(std::move(nativePath)),
       displayPath_(QFile::decodeName(nativePath_)),
       fileNameLabel_(new QLabel(this)),
-      positionBar_(new QProgressBar(this)),
+      waveform_(new WaveformView(this)),
+      timeLabel_(new QLabel(this)),
+      summaryLabel_(new QLabel(this)),
       messageLabel_(new QLabel(this)),
+      pauseButton_(new QPushButton(QStringLiteral("Pause"), this)),
       stopButton_(new QPushButton(QStringLiteral("Stop"), this)),
-      pollTimer_(new QTimer(this)) {
+      pollTimer_(new QTimer(this)),
+      scanner_(new PeakScanner(this)) {
     setObjectName(QStringLiteral("PlayerWindow"));
     const QString name = QFileInfo(displayPath_).fileName();
     setWindowTitle(name.isEmpty() ? QStringLiteral("KZW4") : name + QStringLiteral(" - KZW4"));
@@ -45,10 +70,12 @@ PlayerWindow::PlayerWindow(QByteArray nativePath, QWidget* parent)
     fileNameLabel_->setToolTip(displayPath_);
     fileNameLabel_->setTextFormat(Qt::PlainText);
 
-    positionBar_->setObjectName(QStringLiteral("positionBar"));
-    positionBar_->setRange(0, kBarSteps);
-    positionBar_->setValue(0);
-    positionBar_->setTextVisible(false);
+    timeLabel_->setObjectName(QStringLiteral("timeLabel"));
+    timeLabel_->setTextFormat(Qt::PlainText);
+    summaryLabel_->setObjectName(QStringLiteral("summaryLabel"));
+    summaryLabel_->setTextFormat(Qt::PlainText);
+    summaryLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    summaryLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     messageLabel_->setObjectName(QStringLiteral("messageLabel"));
     messageLabel_->setTextFormat(Qt::PlainText);
@@ -56,27 +83,47 @@ PlayerWindow::PlayerWindow(QByteArray nativePath, QWidget* parent)
     messageLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     messageLabel_->hide();
 
+    // The buttons take the focus from Tab only: a click leaves it on the
+    // waveform, where Space and the arrows keep their meaning.
+    pauseButton_->setObjectName(QStringLiteral("pauseButton"));
+    pauseButton_->setFocusPolicy(Qt::TabFocus);
+    pauseButton_->setEnabled(false);
+    connect(pauseButton_, &QPushButton::clicked, this, &PlayerWindow::togglePause);
     stopButton_->setObjectName(QStringLiteral("stopButton"));
-    stopButton_->setDefault(true);
+    stopButton_->setFocusPolicy(Qt::TabFocus);
     connect(stopButton_, &QPushButton::clicked, this, &PlayerWindow::stop);
 
+    connect(waveform_, &WaveformView::seekRequested, this, [this](double fraction) {
+        const qint64 length = lengthFrames();
+        if (length > 0)
+            seekTo(static_cast<qint64>(std::llround(fraction * static_cast<double>(length))));
+    });
+    connect(scanner_, &PeakScanner::peaksReady, waveform_, &WaveformView::addPeaks);
+
+    auto* details = new QHBoxLayout;
+    details->addWidget(timeLabel_);
+    details->addStretch();
+    details->addWidget(summaryLabel_);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
+    buttons->addWidget(pauseButton_);
     buttons->addWidget(stopButton_);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(fileNameLabel_);
-    layout->addWidget(positionBar_);
+    layout->addWidget(waveform_, 1);
+    layout->addLayout(details);
     layout->addWidget(messageLabel_);
     layout->addLayout(buttons);
-    setMinimumWidth(360);
-    stopButton_->setFocus();
+    setMinimumWidth(420);
+    waveform_->setFocus();
 
     pollTimer_->setInterval(kPollMilliseconds);
     connect(pollTimer_, &QTimer::timeout, this, &PlayerWindow::poll);
 }
 
 PlayerWindow::~PlayerWindow() {
-    // The device goes first: its thread reads from the file.
+    // The device goes first: its thread reads from the file. The scanner has
+    // its own opening of the file and stops with its QObject child.
     output_.reset();
     sound_.reset();
 }
@@ -89,13 +136,22 @@ void PlayerWindow::start() {
         showFailure(reason, ExitCode::CannotPlay);
         return;
     }
-    if (sound_->frames() < 0) positionBar_->setRange(0, 0);  // length unknown: a busy bar
+    summaryLabel_->setText(sound_->technicalSummary());
+    const qint64 length = sound_->frames();
+    waveform_->setSeekable(length > 0);
+    waveform_->reset(length > 0 ? static_cast<int>(std::min<qint64>(length, kOverviewColumns)) : 0);
+    showPosition();
     output_ = std::make_unique<AudioOutput>(*sound_);
     if (!output_->start(reason)) {
         output_.reset();
         showFailure(reason, ExitCode::NoSoundDevice);
         return;
     }
+    // The overview is read from a second opening of the file, beside the
+    // sound: a long file starts playing at once and its picture fills in.
+    if (length > 0)
+        scanner_->start(nativePath_, length, static_cast<int>(waveform_->peaks().size()));
+    pauseButton_->setEnabled(true);
     pollTimer_->start();
 }
 
@@ -103,9 +159,35 @@ bool PlayerWindow::isPlaying() const {
     return output_ != nullptr && output_->isOpen() && !output_->hasEnded();
 }
 
+bool PlayerWindow::isPaused() const { return output_ != nullptr && output_->isPaused(); }
+
+void PlayerWindow::togglePause() {
+    if (!isPlaying()) return;
+    output_->setPaused(!output_->isPaused());
+    pauseButton_->setText(output_->isPaused() ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+}
+
+qint64 PlayerWindow::positionFrames() const { return output_ ? output_->framesPlayed() : 0; }
+
+qint64 PlayerWindow::lengthFrames() const { return sound_ ? sound_->frames() : -1; }
+
+void PlayerWindow::seekTo(qint64 frame) {
+    if (!isPlaying()) return;
+    output_->seek(frame);
+    showPosition();
+}
+
+void PlayerWindow::seekBy(double seconds) {
+    if (!isPlaying()) return;
+    const auto step = static_cast<qint64>(std::llround(seconds * sound_->sampleRate()));
+    seekTo(std::max<qint64>(0, positionFrames() + step));
+}
+
 void PlayerWindow::stop() {
     pollTimer_->stop();
-    if (output_) output_->stop();
+    // Silent at once; closing the device (closeEvent) waits for the sound
+    // system to drain its last buffers.
+    if (output_) output_->setPaused(true);
     close();
 }
 
@@ -120,20 +202,27 @@ void PlayerWindow::showFailure(const QString& reason, ExitCode code, bool partWa
             .arg(displayPath_, reason);
     messageLabel_->setText(text);
     messageLabel_->show();
-    positionBar_->hide();
+    waveform_->hide();
+    timeLabel_->hide();
+    pauseButton_->hide();
     stopButton_->setText(QStringLiteral("Close"));
     emit failed(text);
     if (closeOnFailure_) QTimer::singleShot(0, this, &QWidget::close);
 }
 
+void PlayerWindow::showPosition() {
+    if (!sound_) return;
+    const qint64 length = sound_->frames();
+    const qint64 position = length > 0 ? std::min(positionFrames(), length) : positionFrames();
+    if (length > 0)
+        waveform_->setPosition(static_cast<double>(position) / static_cast<double>(length));
+    timeLabel_->setText(QStringLiteral("%1 / %2").arg(timeText(position, sound_->sampleRate()),
+                                                      timeText(length, sound_->sampleRate())));
+}
+
 void PlayerWindow::poll() {
     if (!output_) return;
-    const sf_count_t total = sound_->frames();
-    if (total > 0) {
-        const double done =
-            static_cast<double>(output_->framesPlayed()) / static_cast<double>(total);
-        positionBar_->setValue(static_cast<int>(std::min(1.0, done) * kBarSteps));
-    }
+    showPosition();
     if (!output_->hasEnded()) return;
     pollTimer_->stop();
     output_->stop();
@@ -143,16 +232,27 @@ void PlayerWindow::poll() {
                     ExitCode::CannotPlay, true);
         return;
     }
-    positionBar_->setValue(kBarSteps);
+    waveform_->setPosition(1.0);
     close();
 }
 
 void PlayerWindow::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Space) {
-        stop();
-        return;
+    switch (event->key()) {
+        case Qt::Key_Escape:
+            stop();
+            return;
+        case Qt::Key_Space:
+            togglePause();
+            return;
+        case Qt::Key_Left:
+            seekBy(-kSeekStepSeconds);
+            return;
+        case Qt::Key_Right:
+            seekBy(kSeekStepSeconds);
+            return;
+        default:
+            QWidget::keyPressEvent(event);
     }
-    QWidget::keyPressEvent(event);
 }
 
 void PlayerWindow::closeEvent(QCloseEvent* event) {
@@ -163,7 +263,12 @@ void PlayerWindow::closeEvent(QCloseEvent* event) {
 }
 
 int runPlayer(const QByteArray& nativePath) {
+    // One voice per user: the earlier player is silent before this one opens
+    // its device, and this one stops when a later one starts.
+    OneVoice voice(OneVoice::defaultName());
+    voice.claim();
     PlayerWindow window(nativePath);
+    QObject::connect(&voice, &OneVoice::stopRequested, &window, &PlayerWindow::stop);
     window.setCloseOnFailure(qEnvironmentVariableIntValue("KZW4_AUTOCLOSE") == 1);
     QObject::connect(&window, &PlayerWindow::failed, [](const QString& message) {
         std::fprintf(stderr, "KZW4: %s\n", message.toLocal8Bit().constData());

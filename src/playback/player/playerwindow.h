@@ -7,19 +7,22 @@
 #include <memory>
 
 class QLabel;
-class QProgressBar;
 class QPushButton;
 class QTimer;
 
 namespace kalvero::player {
 
 class AudioOutput;
+class PeakScanner;
 class SoundFile;
+class WaveformView;
 
-// The player's small window: the file's name, a bar for the position and a
-// Stop button. Esc and Space stop as well. It closes itself when the sound
-// has ended or was stopped. When the file cannot be played it shows the path
-// and the reason and stays open until the user closes it.
+// The player's small window: the file's name, the sound's waveform with a
+// playhead (a click or a drag plays from there), the time and the file's
+// technical summary, and Pause and Stop buttons. Space pauses and resumes,
+// Left and Right go back and on by five seconds, Esc stops. It closes itself
+// when the sound has ended or was stopped. When the file cannot be played it
+// shows the path and the reason and stays open until the user closes it.
 class PlayerWindow : public QWidget {
     Q_OBJECT
 public:
@@ -34,6 +37,16 @@ public:
     // When set, a window that shows a failure closes itself once the event
     // loop runs, so that an unattended player ends.
     void setCloseOnFailure(bool close) { closeOnFailure_ = close; }
+
+    // Holds the sound or goes on with it.
+    void togglePause();
+    bool isPaused() const;
+    // Plays on from `frame`, or from `seconds` before or after where it is.
+    void seekTo(qint64 frame);
+    void seekBy(double seconds);
+    // Where playing stands and the sound's length, in frames (-1: unknown).
+    qint64 positionFrames() const;
+    qint64 lengthFrames() const;
 
     ExitCode exitCode() const { return exitCode_; }
     bool isPlaying() const;
@@ -52,6 +65,7 @@ private:
     // `partWay`: some of the sound was played before decoding failed.
     void showFailure(const QString& reason, ExitCode code, bool partWay = false);
     void poll();
+    void showPosition();
 
     QByteArray nativePath_;
     QString displayPath_;
@@ -61,14 +75,19 @@ private:
     std::unique_ptr<AudioOutput> output_;
 
     QLabel* fileNameLabel_;
-    QProgressBar* positionBar_;
+    WaveformView* waveform_;
+    QLabel* timeLabel_;
+    QLabel* summaryLabel_;
     QLabel* messageLabel_;
+    QPushButton* pauseButton_;
     QPushButton* stopButton_;
     QTimer* pollTimer_;
+    PeakScanner* scanner_;
 };
 
-// Runs the player for one file: shows the window, plays, and returns the
-// process's exit code once the window has closed. Needs a QApplication.
+// Runs the player for one file: stops the user's earlier player, shows the
+// window, plays, and returns the process's exit code once the window has
+// closed. A later player stops this one. Needs a QApplication.
 // KZW4_AUTOCLOSE=1 in the environment makes a failure window close by itself
 // (for tests and scripts that run the player unattended); without it the
 // window waits for the user.

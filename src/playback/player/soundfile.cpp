@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QStringList>
 #include <cerrno>
 #include <cstring>
 
@@ -93,6 +94,30 @@ sf_count_t SoundFile::frames() const {
 
 sf_count_t SoundFile::readFrames(float* out, sf_count_t frames) {
     return sf_readf_float(file_, out, frames);
+}
+
+bool SoundFile::seek(sf_count_t frame) {
+    return frame >= 0 && sf_seek(file_, frame, SEEK_SET) == frame;
+}
+
+QString SoundFile::technicalSummary() const {
+    auto formatName = [](int format) {
+        SF_FORMAT_INFO info{};
+        info.format = format;
+        if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) != 0 || !info.name)
+            return QString();
+        return QString::fromUtf8(info.name);
+    };
+    QStringList parts;
+    const QString container = formatName(info_.format & SF_FORMAT_TYPEMASK);
+    const QString encoding = formatName(info_.format & SF_FORMAT_SUBMASK);
+    if (!container.isEmpty()) parts << container;
+    if (!encoding.isEmpty()) parts << encoding;
+    parts << (info_.channels == 1   ? QStringLiteral("mono")
+              : info_.channels == 2 ? QStringLiteral("stereo")
+                                    : QStringLiteral("%1 channels").arg(info_.channels));
+    parts << QStringLiteral("%L1 Hz").arg(info_.samplerate);
+    return parts.join(QStringLiteral(", "));
 }
 
 QString SoundFile::faultText() const {
