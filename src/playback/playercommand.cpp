@@ -9,12 +9,4 @@ PlayerCommand playerCommand(const QString& programFolder, const QString& filePat
             {filePath + QLatin1String(kTokenSeparator) + QLatin1String(kAccessToken)}};
 }
 
-bool splitPlayerArgument(const QString& argument, QString& filePath, QString& token) {
-    const qsizetype at = argument.lastIndexOf(QLatin1String(kTokenSeparator));
-    if (at < 0) return false;
-    filePath = argument.left(at);
-    token = argument.mid(at + 2);
-    return true;
-}
-
 }  // namespace kalvero::playback

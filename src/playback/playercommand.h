@@ -20,8 +20,4 @@ struct PlayerCommand {
 // Nothing is quoted, split or trimmed: both paths may hold any character.
 PlayerCommand playerCommand(const QString& programFolder, const QString& filePath);
 
-// Splits the player's argument into the file path and the token: the token is
-// what follows the last "::". Returns false when there is no "::" at all.
-bool splitPlayerArgument(const QString& argument, QString& filePath, QString& token);
-
 }  // namespace kalvero::playback

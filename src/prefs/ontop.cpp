@@ -1,23 +1,8 @@
 #include "prefs/ontop.h"
 
 #include <QWidget>
-#include <cmath>
-#include <limits>
 
 namespace kalvero::prefs {
-
-int twipsToPixelsEven(double twips, double twipsPerPixel) {
-    // nearbyint rounds in the current mode, which is to nearest, ties to even.
-    const double pixels = std::nearbyint(twips / twipsPerPixel);
-    // Window coordinates are 16-bit; anything beyond (or no number at all)
-    // stops at the nearest end instead of overflowing the conversion.
-    constexpr double lowest = std::numeric_limits<qint16>::min();
-    constexpr double highest = std::numeric_limits<qint16>::max();
-    if (std::isnan(pixels)) return 0;
-    if (pixels < lowest) return static_cast<int>(lowest);
-    if (pixels > highest) return static_cast<int>(highest);
-    return static_cast<int>(pixels);
-}
 
 void SetOnTop(QWidget* window, bool onTop) {
     if (!window) return;

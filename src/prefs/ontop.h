@@ -8,8 +8,4 @@ namespace kalvero::prefs {
 // takes it out, keeping its place and size.
 void SetOnTop(QWidget* window, bool onTop);
 
-// Twips to whole pixels, halves to the even neighbour, held to the 16-bit
-// range of window coordinates (not a number gives 0).
-int twipsToPixelsEven(double twips, double twipsPerPixel);
-
 }  // namespace kalvero::prefs

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
 
 namespace kalvero::prefs {
 
@@ -14,13 +15,10 @@ QString keyPath(const BoolOption& option) {
     return QStringLiteral("Options/") + QLatin1String(option.key);
 }
 
-// The per-user settings folder as QSettings sees it (XDG_CONFIG_HOME, or what
-// QSettings::setPath chose), asked of a store under a name nobody uses so that
-// our own file is not opened before it has been looked at.
+// The per-user settings folder, where QSettings keeps per-user INI files:
+// $XDG_CONFIG_HOME, or ~/.config.
 QString userSettingsFolder() {
-    const QSettings probe(QSettings::NativeFormat, QSettings::UserScope,
-                          QStringLiteral("Kalvero settings folder"), QStringLiteral("probe"));
-    return QFileInfo(QFileInfo(probe.fileName()).path()).path();
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
 }
 
 // QSettings reads its file to the end, waits for its lock file without a

@@ -25,7 +25,7 @@ QString boolText(bool value);
 std::optional<bool> parseBool(const QString& text);
 
 // The per-user store: an INI file, ~/.config/Kalvero/Kalvero.conf (following
-// XDG_CONFIG_HOME, or QSettings::setPath for the native format), group [Options].
+// XDG_CONFIG_HOME), group [Options].
 // Reading never fails: a missing key, a value that is not one of the two
 // texts, or a store that cannot be read gives the fallback. Each write is on
 // disk when write() returns; a write that fails is dropped without a word.

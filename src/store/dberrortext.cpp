@@ -37,6 +37,10 @@ QString plainCause(const DbError& error) {
                 "The catalogue file is no longer there: it was moved or deleted while Kalvero "
                 "was running. Put it back and try again; Kalvero starts a new, empty catalogue "
                 "only when it starts without one.");
+        case SQLITE_FORMAT:
+            return QStringLiteral(
+                "This build of Kalvero uses an encryption library that cannot read or write the "
+                "catalogue's file format. Nothing was changed.");
         case SQLITE_NOMEM:
         case SQLITE_TOOBIG:
             return QStringLiteral("The text is too large for the catalogue.");

@@ -2,25 +2,27 @@
 
 namespace kalvero::store {
 
-QString quoteText(const QString& text) {
-    QString doubled = text;
-    doubled.replace(QLatin1Char('\''), QLatin1String("''"));
-    return QLatin1Char('\'') + doubled + QLatin1Char('\'');
-}
-
 namespace {
+
+// In a quoted literal, a doubled quote is the whole escape.
+QString doubledQuotes(QString text) {
+    text.replace(QLatin1Char('\''), QLatin1String("''"));
+    return text;
+}
 
 // " and <column> Like '%<text>%'": the user's % and _ stay wildcards.
 void addFilter(QString& sql, const char* before, const QString& text) {
     if (text.isEmpty()) return;
-    QString doubled = text;
-    doubled.replace(QLatin1Char('\''), QLatin1String("''"));
     sql += QLatin1String(before);
-    sql += doubled;
+    sql += doubledQuotes(text);
     sql += QLatin1String("%'");
 }
 
 }  // namespace
+
+QString quoteText(const QString& text) {
+    return QLatin1Char('\'') + doubledQuotes(text) + QLatin1Char('\'');
+}
 
 QString buildSelect(const SearchTexts& search, qint16 sortInt, qint16& remembered) {
     QString sql = QStringLiteral(

@@ -7,7 +7,7 @@ namespace kalvero::window {
 
 UserDialogs::UserDialogs() = default;
 
-UserDialogs::~UserDialogs() { delete fileDialog_; }
+UserDialogs::~UserDialogs() = default;
 
 QMessageBox::StandardButton UserDialogs::message(QWidget* parent, const QString& title,
                                                  const QString& text,
@@ -31,6 +31,21 @@ std::optional<QString> UserDialogs::openFileName(QWidget* parent) {
     const QStringList files = fileDialog_->selectedFiles();
     if (files.isEmpty()) return std::nullopt;
     return files.first();
+}
+
+std::optional<QString> UserDialogs::existingFolder(QWidget* parent) {
+    if (!folderDialog_) {
+        folderDialog_ = new QFileDialog(parent, QStringLiteral("Import Folder"));
+        folderDialog_->setObjectName(QStringLiteral("ImportFolderDialog"));
+        folderDialog_->setFileMode(QFileDialog::Directory);
+        folderDialog_->setOption(QFileDialog::ShowDirsOnly, true);
+        folderDialog_->setAcceptMode(QFileDialog::AcceptOpen);
+        folderDialog_->setLabelText(QFileDialog::Accept, QStringLiteral("Import"));
+    }
+    if (folderDialog_->exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList folders = folderDialog_->selectedFiles();
+    if (folders.isEmpty()) return std::nullopt;
+    return folders.first();
 }
 
 bool UserDialogs::openUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMessageBox>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <optional>
@@ -25,11 +26,17 @@ public:
     // The file-open dialog; nothing when the user cancels. The dialog is kept
     // between uses, so it opens where the previous pick was.
     virtual std::optional<QString> openFileName(QWidget* parent);
+    // The folder picker; nothing when the user cancels. Kept between uses
+    // like the file dialog, so it opens at the folder picked last.
+    virtual std::optional<QString> existingFolder(QWidget* parent);
     // Hands an address to the desktop's web browser; false when that failed.
     virtual bool openUrl(const QUrl& url);
 
 private:
-    QFileDialog* fileDialog_ = nullptr;
+    // The dialogs belong to the window they were opened over, and go with it;
+    // these only watch them, since this object may outlive that window.
+    QPointer<QFileDialog> fileDialog_;
+    QPointer<QFileDialog> folderDialog_;
 };
 
 }  // namespace kalvero::window

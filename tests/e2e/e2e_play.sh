@@ -49,6 +49,7 @@ stop_program
 # Enough entries to fill the list, so that a click in its middle meets a row.
 # The paths hold blanks, quotes, "::", % and Cyrillic.
 sql="PRAGMA key='4862vemo';
+PRAGMA cipher_compatibility=3;
 PRAGMA cipher_page_size=16384;
 BEGIN;"
 for n in $(seq 1 40); do

@@ -34,7 +34,7 @@ wait_for() {
 
 # Runs SQL on a program folder's catalogue with the sqlcipher shell.
 catalogue_sql() {
-    printf "PRAGMA key='4862vemo';\nPRAGMA cipher_page_size=16384;\n%s\n" "$2" |
+    printf "PRAGMA key='4862vemo';\nPRAGMA cipher_compatibility=3;\nPRAGMA cipher_page_size=16384;\n%s\n" "$2" |
         sqlcipher -batch -noheader "$1/Kalverodb.mdb" | grep -vx 'ok' || true
 }
 

@@ -31,7 +31,7 @@ if head -c 15 "$app/Kalverodb.mdb" | grep >/dev/null "SQLite format 3"; then
     exit 1
 fi
 [ ! -e /Kalverodb.mdb ] || { echo "catalogue written to the working directory" >&2; exit 1; }
-printf "PRAGMA key='4862vemo';\nPRAGMA cipher_page_size=16384;\nselect count(*) from SoundData;\n" \
+printf "PRAGMA key='4862vemo';\nPRAGMA cipher_compatibility=3;\nPRAGMA cipher_page_size=16384;\nselect count(*) from SoundData;\n" \
     | sqlcipher "$app/Kalverodb.mdb" | grep -x >/dev/null 0
 
 sleep 0.5

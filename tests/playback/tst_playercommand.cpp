@@ -18,8 +18,6 @@ class PlayerCommandTest : public QObject {
 private slots:
     void buildsTheCommand_data();
     void buildsTheCommand();
-    void splitsAtTheLastSeparator_data();
-    void splitsAtTheLastSeparator();
     void playerAcceptsWhatTheLauncherBuilds_data();
     void playerAcceptsWhatTheLauncherBuilds();
     void playerRefusesOtherArguments_data();
@@ -85,7 +83,7 @@ void PlayerCommandTest::buildsTheCommand() {
     QCOMPARE(command.arguments, QStringList{argument});
 }
 
-void PlayerCommandTest::splitsAtTheLastSeparator_data() {
+void PlayerCommandTest::playerAcceptsWhatTheLauncherBuilds_data() {
     QTest::addColumn<QString>("filePath");
     QTest::newRow("plain") << QStringLiteral("/s/bell.wav");
     QTest::newRow("one \"::\"") << QStringLiteral("/s/a::b.wav");
@@ -95,24 +93,6 @@ void PlayerCommandTest::splitsAtTheLastSeparator_data() {
     QTest::newRow("quotes and blanks") << QStringLiteral(" '\"a b\"' ");
     QTest::newRow("CJK, emoji, Cyrillic") << QStringLiteral("/音声/🎵::ёж.wav");
     QTest::newRow("empty") << QString();
-}
-
-void PlayerCommandTest::splitsAtTheLastSeparator() {
-    QFETCH(QString, filePath);
-    const playback::PlayerCommand command = playback::playerCommand(QStringLiteral("/p"), filePath);
-    QString path;
-    QString token;
-    QVERIFY(playback::splitPlayerArgument(command.arguments.at(0), path, token));
-    QCOMPARE(path, filePath);
-    QCOMPARE(token, kToken);
-    // Without any "::" there is no token to find.
-    QString bare = filePath;
-    bare.remove(QStringLiteral("::"));
-    QVERIFY(!playback::splitPlayerArgument(bare, path, token));
-}
-
-void PlayerCommandTest::playerAcceptsWhatTheLauncherBuilds_data() {
-    splitsAtTheLastSeparator_data();
 }
 
 void PlayerCommandTest::playerAcceptsWhatTheLauncherBuilds() {

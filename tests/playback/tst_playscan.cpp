@@ -187,14 +187,14 @@ void PlayScanTest::noSelectionStartsNothing() {
     auto form = test::makeForm(folder, dialogs, recordingServices(recorder));
     form->show();
     QCOMPARE(form->list()->count(), 4);
-    for (int p = 1; p <= 4; ++p) QVERIFY(!form->list()->isSelected(p));
+    for (int p = 1; p <= 4; ++p) QVERIFY(!test::isSelected(form->list(), p));
 
     form->ListView1_Click();
     form->ListView1_DblClick();
     form->MPlayFile_Click();
     // A row selected and then unselected again leaves nothing to play.
     form->list()->selectItem(2);
-    form->list()->setNotSelected(2);
+    test::deselect(form->list(), 2);
     form->MPlayFile_Click();
     QCOMPARE(recorder->started.size(), 0);
     QCOMPARE(dialogs->messages.size(), 0);
@@ -228,7 +228,7 @@ void PlayScanTest::firstSelectedInListOrderPlays() {
     QCOMPARE(recorder->started.at(0).arguments, QStringList{argumentFor(filePath)});
     // Playing leaves the list and its selection alone.
     QCOMPARE(form->list()->count(), 4);
-    for (int p = 1; p <= 4; ++p) QCOMPARE(form->list()->isSelected(p), selectOrder.contains(p));
+    for (int p = 1; p <= 4; ++p) QCOMPARE(test::isSelected(form->list(), p), selectOrder.contains(p));
     QCOMPARE(dialogs->messages.size(), 0);
 }
 
@@ -268,7 +268,7 @@ void PlayScanTest::optionsDecideClickAndDoubleClick() {
 
     // A click on row 3 selects it first and plays it.
     click(*form, 3);
-    QVERIFY(form->list()->isSelected(3));
+    QVERIFY(test::isSelected(form->list(), 3));
     QCOMPARE(recorder->arguments(), onClick ? QStringList{third} : QStringList{});
     recorder->started.clear();
 
@@ -435,7 +435,7 @@ void PlayScanTest::unusablePlayerIsIgnored() {
     QVERIFY(!QFile::exists(QDir(folder.path()).filePath(QStringLiteral("kzw4.log"))));
     QVERIFY(form->isVisible());
     QCOMPARE(form->list()->count(), 4);
-    QVERIFY(form->list()->isSelected(2));
+    QVERIFY(test::isSelected(form->list(), 2));
     QCOMPARE(folder.countRows(), 4);
 }
 

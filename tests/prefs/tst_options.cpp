@@ -1,9 +1,8 @@
 // The per-user option store: where it lives, the exact texts it writes, what
 // it makes of values it did not write, and stores that cannot be read or
 // written (folders, pipes, devices and immutable files where the file or its
-// lock should be). Also the twips-to-pixels rounding used for placing windows.
+// lock should be).
 
-#include "prefs/ontop.h"
 #include "prefs/options.h"
 #include "testsupport.h"
 
@@ -16,8 +15,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <cmath>
-#include <limits>
 
 using namespace kalvero;
 
@@ -105,8 +102,6 @@ private slots:
     void unusableStore();
     void immutableStore_data();
     void immutableStore();
-    void twipsToPixels_data();
-    void twipsToPixels();
 
 private:
     QTemporaryDir xdg_;
@@ -418,42 +413,6 @@ void TestOptions::immutableStore() {
     const QStringList left = QDir(QFileInfo(file).path())
                                  .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
     QCOMPARE(left, QStringList{QFileInfo(file).fileName()});
-}
-
-void TestOptions::twipsToPixels_data() {
-    QTest::addColumn<double>("twips");
-    QTest::addColumn<double>("twipsPerPixel");
-    QTest::addColumn<int>("pixels");
-    constexpr double inf = std::numeric_limits<double>::infinity();
-
-    QTest::newRow("whole") << 7920.0 << 15.0 << 528;
-    QTest::newRow("zero") << 0.0 << 15.0 << 0;
-    QTest::newRow("22.5 to 22") << 337.5 << 15.0 << 22;
-    QTest::newRow("23.5 to 24") << 352.5 << 15.0 << 24;
-    QTest::newRow("0.5 to 0") << 7.5 << 15.0 << 0;
-    QTest::newRow("1.5 to 2") << 22.5 << 15.0 << 2;
-    QTest::newRow("-22.5 to -22") << -337.5 << 15.0 << -22;
-    QTest::newRow("-23.5 to -24") << -352.5 << 15.0 << -24;
-    QTest::newRow("below half") << 344.0 << 15.0 << 23;
-    QTest::newRow("above half") << 346.0 << 15.0 << 23;
-    QTest::newRow("other density") << 300.0 << 12.0 << 25;
-    QTest::newRow("largest") << 32767.0 * 15 << 15.0 << 32767;
-    QTest::newRow("smallest") << -32768.0 * 15 << 15.0 << -32768;
-    QTest::newRow("just too large") << 32768.0 * 15 << 15.0 << 32767;
-    QTest::newRow("just too small") << -32769.0 * 15 << 15.0 << -32768;
-    QTest::newRow("far too large") << 1e300 << 15.0 << 32767;
-    QTest::newRow("far too small") << -1e300 << 15.0 << -32768;
-    QTest::newRow("infinite") << inf << 15.0 << 32767;
-    QTest::newRow("no density") << 100.0 << 0.0 << 32767;
-    QTest::newRow("nothing over nothing") << 0.0 << 0.0 << 0;
-    QTest::newRow("not a number") << std::nan("") << 15.0 << 0;
-}
-
-void TestOptions::twipsToPixels() {
-    QFETCH(double, twips);
-    QFETCH(double, twipsPerPixel);
-    QFETCH(int, pixels);
-    QCOMPARE(prefs::twipsToPixelsEven(twips, twipsPerPixel), pixels);
 }
 
 QTEST_GUILESS_MAIN(TestOptions)

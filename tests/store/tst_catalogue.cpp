@@ -5,6 +5,9 @@
 #include "store/dberrortext.h"
 #include "testsupport.h"
 
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
 #include <QtTest>
 
 using namespace kalvero::store;
@@ -18,6 +21,9 @@ private slots:
     void missingFileIsCreatedEncrypted();
     void reopensWithDerivedKeyAndPassphrase();
     void fileFormatIsFixed();
+    void pageOneDecryptsWithTheFormatsParameters();
+    void catalogueFromEitherRelease_data();
+    void catalogueFromEitherRelease();
     void badFiles_data();
     void badFiles();
     void missingFolder();
@@ -86,6 +92,90 @@ void CatalogueTest::fileFormatIsFixed() {
     sqlite3_close(db);
     QCOMPARE(rc, SQLITE_NOTADB);
     QCOMPARE(QFileInfo(folder.cataloguePath()).size() % Catalogue::kCipherPageSize, 0);
+}
+
+// Page 1 of a new catalogue, decrypted here with OpenSSL alone and the format's
+// fixed parameters: PBKDF2-HMAC-SHA1 with 64,000 rounds over the file's salt,
+// AES-256-CBC, 48 reserved bytes per page (IV and HMAC-SHA1), HMAC key from 2
+// rounds over the salt XOR 0x3a. Whatever SQLCipher this build links, the
+// file it writes must be this one.
+void CatalogueTest::pageOneDecryptsWithTheFormatsParameters() {
+    TempProgramFolder folder;
+    Catalogue catalogue(folder.path());
+    catalogue.begin();
+    catalogue.end();
+    QFile file(folder.cataloguePath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray page = file.read(Catalogue::kCipherPageSize);
+    QCOMPARE(page.size(), Catalogue::kCipherPageSize);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(page.constData());
+
+    constexpr int kReserve = 48, kSalt = 16;
+    unsigned char key[32], hmacKey[32], hmacSalt[kSalt];
+    QCOMPARE(PKCS5_PBKDF2_HMAC_SHA1("4862vemo", 8, bytes, kSalt, 64000, 32, key), 1);
+    for (int i = 0; i < kSalt; ++i) hmacSalt[i] = bytes[i] ^ 0x3a;
+    QCOMPARE(PKCS5_PBKDF2_HMAC_SHA1(reinterpret_cast<const char*>(key), 32, hmacSalt, kSalt, 2, 32,
+                                    hmacKey),
+             1);
+
+    const int cipherEnd = Catalogue::kCipherPageSize - kReserve;
+    // The HMAC covers the encrypted bytes, the IV and the page number (little-endian).
+    QByteArray signedBytes = page.mid(kSalt, cipherEnd - kSalt + 16);
+    signedBytes.append(QByteArray("\x01\x00\x00\x00", 4));
+    unsigned char mac[20];
+    unsigned int macLength = 0;
+    HMAC(EVP_sha1(), hmacKey, 32, reinterpret_cast<const unsigned char*>(signedBytes.constData()),
+         static_cast<size_t>(signedBytes.size()), mac, &macLength);
+    QCOMPARE(macLength, 20u);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(mac), 20), page.mid(cipherEnd + 16, 20));
+
+    QByteArray plain(cipherEnd - kSalt, '\0');
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    int outLength = 0;
+    QCOMPARE(EVP_DecryptInit_ex(ctx, EVP_aes_256_cbc(), nullptr, key, bytes + cipherEnd), 1);
+    EVP_CIPHER_CTX_set_padding(ctx, 0);
+    QCOMPARE(EVP_DecryptUpdate(ctx, reinterpret_cast<unsigned char*>(plain.data()), &outLength,
+                               bytes + kSalt, cipherEnd - kSalt),
+             1);
+    EVP_CIPHER_CTX_free(ctx);
+    // The database header from byte 16 on: page size 16384, format 1/1, 48
+    // reserved bytes, payload fractions 64/32/32.
+    QCOMPARE(plain.left(8), QByteArray("\x40\x00\x01\x01\x30\x40\x20\x20", 8));
+}
+
+void CatalogueTest::catalogueFromEitherRelease_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("maker");
+    // Made with the sqlcipher shells of Debian 12 (SQLCipher 3.4.1) and
+    // Debian 13 (4.6.1), as the README tells other tools to open the file.
+    QTest::newRow("SQLCipher 3") << QStringLiteral("made-by-sqlcipher3.mdb")
+                                 << QStringLiteral("made by SQLCipher 3 (Debian 12)");
+    QTest::newRow("SQLCipher 4") << QStringLiteral("made-by-sqlcipher4.mdb")
+                                 << QStringLiteral("made by SQLCipher 4 (Debian 13)");
+}
+
+void CatalogueTest::catalogueFromEitherRelease() {
+    QFETCH(QString, file);
+    QFETCH(QString, maker);
+    TempProgramFolder folder;
+    QVERIFY(QFile::copy(QStringLiteral(KALVERO_TEST_DATA "/") + file, folder.cataloguePath()));
+    QFile::setPermissions(folder.cataloguePath(), QFile::ReadOwner | QFile::WriteOwner);
+    Catalogue catalogue(folder.path());
+    for (int i = 0; i < 2; ++i) {  // the passphrase's key, then the raw key
+        catalogue.begin();
+        catalogue.run(QStringLiteral("insert into SoundData (NameData) values ('added')"));
+        catalogue.end();
+    }
+    const QList<Entry> expected = {
+        {1, QStringLiteral("Dog bark"), QStringLiteral("/sounds/dog bark.wav"),
+         QStringLiteral("Animals"), maker},
+        {2, QStringLiteral("Äpfel fallen"), QStringLiteral("/sons/école/äpfel.flac"),
+         QStringLiteral("Nature"), QStringLiteral("it's 100% \"real\"")},
+        {3, QStringLiteral("СОБАКА"), QStringLiteral("/звуки/собака.ogg"),
+         QStringLiteral("Животные"), QString()},
+        {4, QStringLiteral("added"), QString(), QString(), QString()},
+        {5, QStringLiteral("added"), QString(), QString(), QString()}};
+    QCOMPARE(folder.readEntries(), expected);
 }
 
 void CatalogueTest::badFiles_data() {

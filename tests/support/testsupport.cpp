@@ -2,7 +2,6 @@
 
 #include "window/listview1.h"
 
-#include <QSettings>
 #include <QtTest>
 
 namespace kalvero::test {
@@ -111,16 +110,41 @@ std::optional<QString> ScriptedDialogs::openFileName(QWidget*) {
     return std::optional<QString>(next);
 }
 
+std::optional<QString> ScriptedDialogs::existingFolder(QWidget*) {
+    if (folders.empty()) return std::nullopt;
+    const QString next = folders.front();
+    folders.pop_front();
+    if (next.isNull()) return std::nullopt;
+    return std::optional<QString>(next);
+}
+
 bool ScriptedDialogs::openUrl(const QUrl& url) {
     openedUrls.append(url);
     return openUrlSucceeds;
 }
 
-IsolatedSettings::IsolatedSettings() {
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir_.path());
+bool isSelected(const window::ListView1* list, int position) {
+    if (position < 1 || position > list->count()) return false;
+    return list->selectionModel()->isRowSelected(position - 1, {});
 }
 
-IsolatedSettings::~IsolatedSettings() = default;
+void deselect(window::ListView1* list, int position) {
+    if (position < 1 || position > list->count()) return;
+    list->selectionModel()->select(list->rows()->index(position - 1, 0),
+                                   QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+}
+
+IsolatedSettings::IsolatedSettings() : previous_(qgetenv("XDG_CONFIG_HOME")) {
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.path()));
+}
+
+IsolatedSettings::~IsolatedSettings() {
+    if (previous_.isNull()) {
+        qunsetenv("XDG_CONFIG_HOME");
+    } else {
+        qputenv("XDG_CONFIG_HOME", previous_);
+    }
+}
 
 QString IsolatedSettings::configFile() const {
     return dir_.filePath(QStringLiteral("Kalvero/Kalvero.conf"));

@@ -65,6 +65,7 @@ public:
                                         QMessageBox::StandardButton defaultButton,
                                         QMessageBox::Icon icon) override;
     std::optional<QString> openFileName(QWidget* parent) override;
+    std::optional<QString> existingFolder(QWidget* parent) override;
     bool openUrl(const QUrl& url) override;
 
     // Answers for the next message boxes, in order; when none is queued the
@@ -72,6 +73,8 @@ public:
     std::deque<QMessageBox::StandardButton> answers;
     // Answers for the next file dialogs; a null QString is a cancel.
     std::deque<QString> files;
+    // Answers for the next folder pickers; a null QString is a cancel.
+    std::deque<QString> folders;
     bool openUrlSucceeds = true;
 
     QList<Message> messages;
@@ -89,7 +92,13 @@ public:
 
 private:
     QTemporaryDir dir_;
+    QByteArray previous_;
 };
+
+// Whether the list's row at `position` (from 1) is selected.
+bool isSelected(const window::ListView1* list, int position);
+// Takes the row at `position` out of the selection.
+void deselect(window::ListView1* list, int position);
 
 // A started window on the folder's catalogue, answering through `dialogs`.
 std::unique_ptr<window::Form1> makeForm(const TempProgramFolder& folder,

@@ -241,7 +241,7 @@ private:
             return QStringLiteral("the sqlcipher shell is not installed");
         }
         shell_->write(QByteArrayLiteral("PRAGMA key = '") + kKey +
-                      "';\nPRAGMA cipher_page_size = " +
+                      "';\nPRAGMA cipher_compatibility = 3;\nPRAGMA cipher_page_size = " +
                       QByteArray::number(store::Catalogue::kCipherPageSize) +
                       ";\nBEGIN EXCLUSIVE;\n"
                       "INSERT INTO SoundData (FilePath) VALUES ('uncommitted');\n"
