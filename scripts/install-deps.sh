@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Kalvero needs to build, run and test.
-# Idempotent: when everything is present it only checks and returns.
+# Installs the Debian packages Kalvero needs to build, run and test, on
+# Debian 12 (bookworm) or 13 (trixie). Idempotent: when everything is present
+# it only checks and returns.
 set -euo pipefail
 
 packages=(
@@ -13,23 +14,48 @@ packages=(
     librsvg2-bin desktop-file-utils appstream
     # the virtual desktop that the end-to-end tests and a headless `make run` use
     xvfb xauth openbox trayer xdotool x11-utils imagemagick
-    # the fuzzer and sanitizer builds
-    clang libclang-rt-14-dev
+    # the fuzzer and sanitizer builds; clang's runtime package is named after
+    # the release's clang version and is added below
+    clang
 )
+
+. /etc/os-release
+case "${ID:-}:${VERSION_ID:-}" in
+    debian:12 | debian:13) ;;
+    *) echo "Note: Kalvero's scripts are made for Debian 12 and 13; this is ${PRETTY_NAME:-unknown}." >&2 ;;
+esac
+
+is_installed() {
+    [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null || true)" = installed ]
+}
+
+# libFuzzer and the sanitizer runtimes: libclang-rt-N-dev for the clang that
+# the release's `clang` package depends on (14 on Debian 12, 19 on Debian 13).
+clang_runtime() {
+    local major
+    major=$(dpkg-query -W -f='${Depends}' clang 2>/dev/null | grep -o 'clang-[0-9]\+' | head -n 1 |
+        cut -d- -f2 || true)
+    [ -n "$major" ] && echo "libclang-rt-$major-dev"
+}
 
 missing=()
 for p in "${packages[@]}"; do
-    status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
-    [ "$status" = installed ] || missing+=("$p")
+    is_installed "$p" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+runtime=$(clang_runtime)
+if [ ${#missing[@]} -eq 0 ] && { [ -z "$runtime" ] || is_installed "$runtime"; }; then exit 0; fi
 
-echo "Installing: ${missing[*]}"
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then
     command -v sudo >/dev/null || { echo "Run as root or install sudo: apt-get needs root." >&2; exit 1; }
     sudo=sudo
 fi
 export DEBIAN_FRONTEND=noninteractive
+install() {
+    echo "Installing: $*"
+    $sudo apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+}
 $sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+[ ${#missing[@]} -eq 0 ] || install "${missing[@]}"
+runtime=$(clang_runtime)
+if [ -n "$runtime" ] && ! is_installed "$runtime"; then install "$runtime"; fi

@@ -7,6 +7,11 @@ build=$1
 asan=$2
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
+# Whatever the caller's locale, the tests and the tools they run (xdotool's
+# matching of non-ASCII window titles among them) read text as UTF-8.
+# C.UTF-8 is on every Debian system.
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 
 # Tests on the virtual desktop depend on a window manager's timing; one that
 # fails gets a second run. The others run once.
