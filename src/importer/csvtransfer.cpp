@@ -49,7 +49,7 @@ struct Reader {
         }
         QByteArray bytes(static_cast<const char*>(data), static_cast<qsizetype>(len));
         QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        (void)utf8.decode(bytes);
+        const QString decoded = utf8(bytes);
         if (utf8.hasError()) return fail(line, QStringLiteral("the text is not valid UTF-8."));
         if (bytes.contains('\0'))
             return fail(line, QStringLiteral("a field holds a NUL character."));
