@@ -65,20 +65,6 @@ inline char32_t decodeUtf8(const unsigned char*& p, const unsigned char* end) {
     return cp;
 }
 
-// Folds the whole text into code points; reuses the caller's buffer.
-void foldInto(std::string_view text, std::vector<char32_t>& out) {
-    out.clear();
-    auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = p + text.size();
-    while (p < end) {
-        if (*p < 0x80) {
-            out.push_back(asciiLower(*p++));
-        } else {
-            out.push_back(foldCase(decodeUtf8(p, end)));
-        }
-    }
-}
-
 void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     // like(pattern, text[, escape]); a NULL anywhere gives NULL, as in the engine.
     for (int i = 0; i < argc; ++i) {
@@ -138,11 +124,23 @@ int compareNoCase(std::string_view a, std::string_view b) {
     const auto* ea = pa + a.size();
     const auto* eb = pb + b.size();
     while (pa < ea && pb < eb) {
-        if ((*pa | *pb) < 0x80) {
-            // Both ASCII: fold bytes directly, the common case.
-            const unsigned char ca = asciiLower(*pa++);
-            const unsigned char cb = asciiLower(*pb++);
-            if (ca != cb) return ca < cb ? -1 : 1;
+        const unsigned char ca = *pa, cb = *pb;
+        if ((ca | cb) < 0x80) {
+            // Both ASCII, the common case: equal bytes need no folding.
+            if (ca != cb) {
+                const unsigned char la = asciiLower(ca), lb = asciiLower(cb);
+                if (la != lb) return la < lb ? -1 : 1;
+            }
+            ++pa;
+            ++pb;
+            continue;
+        }
+        if (ca == cb && ca >= 0xC2 && ca <= 0xDF && ea - pa >= 2 && eb - pb >= 2 &&
+            pa[1] == pb[1] && (pa[1] & 0xC0) == 0x80) {
+            // The same valid two-byte character (Latin, Greek, Cyrillic...):
+            // equal without decoding it.
+            pa += 2;
+            pb += 2;
             continue;
         }
         const char32_t ua = foldCase(decodeUtf8(pa, ea));
@@ -172,28 +170,45 @@ LikePattern::LikePattern(std::string_view pattern, char32_t escape) {
 }
 
 bool LikePattern::matches(std::string_view text) const {
-    thread_local std::vector<char32_t> folded;
-    foldInto(text, folded);
     // Greedy matching with one backtrack point: linear in most patterns,
-    // never worse than text length times pattern length.
-    size_t p = 0, t = 0;
-    size_t starP = SIZE_MAX, starT = 0;
-    const size_t np = items_.size(), nt = folded.size();
-    while (t < nt) {
-        if (p < np && items_[p] != kAnyRun && (items_[p] == kAnyOne || items_[p] == folded[t])) {
-            ++p;
-            ++t;
-        } else if (p < np && items_[p] == kAnyRun) {
+    // never worse than text length times pattern length. The text is folded
+    // one character at a time as it is read, ASCII bytes without decoding.
+    const auto* t = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = t + text.size();
+    const char32_t* const items = items_.data();
+    const size_t np = items_.size();
+    size_t p = 0;
+    size_t starP = SIZE_MAX;
+    const unsigned char* starT = nullptr;
+    while (t < end) {
+        if (p < np && items[p] == kAnyRun) {
             starP = p++;
             starT = t;
-        } else if (starP != SIZE_MAX) {
-            p = starP + 1;
-            t = ++starT;
-        } else {
-            return false;
+            continue;
         }
+        const unsigned char* next = t;
+        const char32_t c = *next < 0x80 ? asciiLower(*next++) : foldCase(decodeUtf8(next, end));
+        if (p < np && (items[p] == kAnyOne || items[p] == c)) {
+            ++p;
+            t = next;
+            continue;
+        }
+        if (starP == SIZE_MAX) return false;
+        // Retry one character further on. Where the pattern goes on with an
+        // ASCII character, ASCII bytes that fold to another one cannot start
+        // a match and are passed over at once.
+        p = starP + 1;
+        if (*starT < 0x80)
+            ++starT;
+        else
+            decodeUtf8(starT, end);
+        if (p < np && items[p] < 0x80) {
+            const char32_t want = items[p];
+            while (starT < end && *starT < 0x80 && asciiLower(*starT) != want) ++starT;
+        }
+        t = starT;
     }
-    while (p < np && items_[p] == kAnyRun) ++p;
+    while (p < np && items[p] == kAnyRun) ++p;
     return p == np;
 }
 
