@@ -3,7 +3,11 @@
 // keystroke's reload is timed and set against the floor, the same select
 // stepped through on a connection of its own with nothing shown.
 //
-//   bench_keystroke [cache folder] [entries] [word] [repetitions]
+//   bench_keystroke [cache folder] [entries] [word] [repetitions] [pace ms]
+//
+// With a pace, the word is typed one key every so many milliseconds while
+// the event loop runs, and the time from the last key to the final list is
+// measured instead.
 //
 // The catalogue is generated once into the cache folder (build/bench-cache
 // by default) and reused by later runs.
@@ -22,6 +26,7 @@
 #include <QLineEdit>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 #include <algorithm>
 #include <cstdio>
@@ -73,6 +78,73 @@ double median(std::vector<double> v) {
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
+// Types `word` into `box` with one key every `paceMs` while the event loop
+// runs as it does for a user, and reports how long after the last key the
+// list of the whole word was shown, set against that filter's floors.
+bool typePaced(window::Form1& form, QLineEdit* box, const QString& word, int paceMs,
+               int repetitions, const QString& folder) {
+    store::Connection floorA = bench::openForFloor(folder, true);
+    store::Connection floorB = bench::openForFloor(folder, false);
+    QString lastSql;
+    int started = 0, finished = 0;
+    QObject::connect(&form, &window::Form1::statementIssued, &form, [&](const QString& sql) {
+        lastSql = sql;
+        ++started;
+    });
+    std::vector<double> after, gaps, floorsA, floorsB;
+    bool complete = true;
+    for (int rep = 0; rep <= repetitions; ++rep) {  // the first round warms the caches
+        box->clear();
+        while (form.isLoading()) QCoreApplication::processEvents();
+        started = finished = 0;
+        QElapsedTimer clock;
+        qint64 lastKeyAt = -1, shownAt = -1;
+        QEventLoop loop;
+        bench::GapMeter meter;
+        const auto onFinished = QObject::connect(&form, &window::Form1::loadFinished, &form, [&] {
+            ++finished;
+            if (lastKeyAt < 0 || box->text() != word) return;
+            QTimer::singleShot(0, &form, [&] {
+                form.list()->viewport()->repaint();
+                shownAt = clock.nsecsElapsed();
+                loop.quit();
+            });
+        });
+        QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+        for (qsizetype i = 0; i < word.size(); ++i) {
+            QTimer::singleShot(static_cast<int>(i) * paceMs, Qt::PreciseTimer, &form, [&, i] {
+                if (i == word.size() - 1) lastKeyAt = clock.nsecsElapsed();
+                QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(word.at(i)),
+                                    Qt::NoModifier);
+            });
+        }
+        clock.start();
+        meter.start();
+        loop.exec();
+        const double gap = meter.stop();
+        QObject::disconnect(onFinished);
+        if (shownAt < 0) {
+            std::fprintf(stderr, "the list of \"%s\" was not shown\n", qPrintable(word));
+            complete = false;
+            continue;
+        }
+        if (rep == 0) continue;
+        after.push_back(static_cast<double>(shownAt - lastKeyAt) / 1e6);
+        gaps.push_back(gap);
+        floorsA.push_back(bench::floorMs(floorA, lastSql));
+        floorsB.push_back(bench::floorMs(floorB, lastSql));
+        std::printf("  round %d: %d loads started, %d finished\n", rep, started, finished);
+    }
+    const double shown = median(after), a = median(floorsA), b = median(floorsB);
+    std::printf("\"%s\" typed, one key every %d ms, Auto Filter on Typing, median of %d rounds\n",
+                qPrintable(word), paceMs, repetitions);
+    std::printf("  %-34s %9s %9s %9s %6s %8s\n", "", "ms", "floor a", "floor b", "x b", "gap ms");
+    std::printf("  %-34s %9.1f %9.1f %9.1f %6.2f %8.1f\n", "final list shown after last key", shown,
+                a, b, b > 0 ? shown / b : 0.0,
+                gaps.empty() ? 0.0 : *std::max_element(gaps.begin(), gaps.end()));
+    return complete;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -104,6 +176,12 @@ int main(int argc, char** argv) {
     if (!QTest::qWaitForWindowExposed(&form)) std::fprintf(stderr, "window not exposed\n");
     form.findChild<QCheckBox*>(QStringLiteral("Check1"))->setChecked(true);
     auto* box = form.findChild<QLineEdit*>(QStringLiteral("Text5"));
+    const int paceMs = args.value(5, QStringLiteral("0")).toInt();
+    if (paceMs > 0) {
+        std::printf("%d entries\n", entries);
+        const bool ok = typePaced(form, box, word, paceMs, repetitions, folder);
+        return ok && dialogs->messages == 0 ? 0 : 1;
+    }
 
     QString lastSql;
     int loads = 0;

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <random>
 
 namespace kalvero::bench {
@@ -103,6 +104,91 @@ QString scratchCopy(const QString& programFolder, const QString& scratchRoot) {
     QFile::remove(QDir(to).filePath(QString::fromLatin1(store::Catalogue::kFileName) +
                                     QStringLiteral(".complete")));
     return to;
+}
+
+store::Connection openForFloor(const QString& programFolder, bool builtIns) {
+    const QString path =
+        QDir(programFolder).filePath(QString::fromLatin1(store::Catalogue::kFileName));
+    constexpr int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+    store::Connection c;
+    if (builtIns) {
+        c = store::Connection(path, flags);
+        if (sqlite3_key(c.handle(), store::Catalogue::kPassword,
+                        static_cast<int>(qstrlen(store::Catalogue::kPassword))) != SQLITE_OK)
+            c.fail(SQLITE_ERROR, "PRAGMA key");
+        store::Statement version(c, "PRAGMA cipher_version");
+        if (version.step() && version.textBytes(0).toInt() >= 4)
+            c.exec("PRAGMA cipher_compatibility = 3");
+        c.exec(QByteArrayLiteral("PRAGMA cipher_page_size = ") +
+               QByteArray::number(store::Catalogue::kCipherPageSize));
+        c.exec("PRAGMA temp_store = MEMORY");
+    } else {
+        c = store::openCatalogueFile(path, flags);
+    }
+    // The key is derived at the first read: not part of any floor.
+    store::Statement warm(c, "select count(*) from SoundData");
+    warm.step();
+    return c;
+}
+
+volatile size_t floorSink = 0;
+
+double floorMs(store::Connection& c, const QString& sql, qint64* rows) {
+    const QByteArray text = sql.toUtf8();
+    const bool isDelete = sql.startsWith(QLatin1String("delete"), Qt::CaseInsensitive);
+    QByteArray statement = text;
+    if (isDelete) {
+        // A row of its own to delete, with the same statement shape.
+        c.exec("insert into SoundData (FilePath) values ('/bench/floor.wav')");
+        statement = text.left(text.lastIndexOf('=') + 1) + ' ' +
+                    QByteArray::number(sqlite3_last_insert_rowid(c.handle()));
+    }
+    QElapsedTimer timer;
+    timer.start();
+    qint64 count = 0;
+    {
+        store::Statement st(c, statement);
+        size_t bytes = 0;
+        while (st.step()) {
+            for (int k = 0; k < st.columnCount(); ++k) {
+                int n = 0;
+                st.text(k, n);
+                bytes += static_cast<size_t>(n);
+            }
+            ++count;
+        }
+        floorSink = floorSink + bytes;
+    }
+    const double ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    if (sql.startsWith(QLatin1String("insert"), Qt::CaseInsensitive))
+        c.exec("delete from SoundData where ID = " +
+               QByteArray::number(sqlite3_last_insert_rowid(c.handle())));
+    if (rows) *rows = count;
+    return ms;
+}
+
+GapMeter::GapMeter() {
+    timer_.setInterval(5);
+    timer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] {
+        const qint64 now = clock_.nsecsElapsed();
+        longest_ = std::max(longest_, now - last_);
+        last_ = now;
+    });
+}
+
+void GapMeter::start() {
+    longest_ = 0;
+    clock_.start();
+    last_ = 0;
+    timer_.start();
+}
+
+double GapMeter::stop() {
+    timer_.stop();
+    const qint64 now = clock_.nsecsElapsed();
+    longest_ = std::max(longest_, now - last_);
+    return static_cast<double>(longest_) / 1e6;
 }
 
 qint64 residentBytes() {

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "store/sqlitehandle.h"
+
+#include <QElapsedTimer>
 #include <QString>
+#include <QTimer>
 
 namespace kalvero::bench {
 
@@ -14,5 +18,31 @@ QString scratchCopy(const QString& programFolder, const QString& scratchRoot);
 
 // The process's resident memory in bytes.
 qint64 residentBytes();
+
+// A connection of its own to the catalogue in `programFolder`, keyed, its key
+// already derived, for measuring floors: with the engine's built-in `like`
+// and NOCASE (`builtIns`), or with ours registered, as the window has them.
+store::Connection openForFloor(const QString& programFolder, bool builtIns);
+
+// The floor of one statement: prepared, every row stepped and every column
+// read, nothing else. An insert or a delete leaves the catalogue as it was:
+// the insert's row is deleted again and the delete's row is inserted first,
+// both untimed. Milliseconds.
+double floorMs(store::Connection& c, const QString& sql, qint64* rows = nullptr);
+
+// The longest time the event loop went without a turn, as seen by a timer
+// that ticks every 5 ms: from start() to stop(), in milliseconds.
+class GapMeter {
+public:
+    GapMeter();
+    void start();
+    double stop();
+
+private:
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 last_ = 0;
+    qint64 longest_ = 0;
+};
 
 }  // namespace kalvero::bench
