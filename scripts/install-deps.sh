@@ -35,7 +35,7 @@ clang_runtime() {
     local major
     major=$(dpkg-query -W -f='${Depends}' clang 2>/dev/null | grep -o 'clang-[0-9]\+' | head -n 1 |
         cut -d- -f2 || true)
-    [ -n "$major" ] && echo "libclang-rt-$major-dev"
+    if [ -n "$major" ]; then echo "libclang-rt-$major-dev"; fi
 }
 
 missing=()
