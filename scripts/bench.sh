@@ -13,3 +13,7 @@ echo
 largest=$(tr ',' '\n' <<<"${BENCH_SIZES:-10000,100000,1000000}" | sort -n | tail -1)
 echo
 "$build/bench/bench_keystroke" "$build/bench-cache" "$largest" thunder "${BENCH_REPS:-5}" 80
+echo
+# BENCH_IMPORT_FILES (default 100000) sizes the import benchmark's tree.
+"$build/bench/bench_import" --cache "$build/bench-cache" \
+    --files "${BENCH_IMPORT_FILES:-100000}" --reps "${BENCH_IMPORT_REPS:-3}"

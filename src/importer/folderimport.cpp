@@ -5,10 +5,10 @@
 #include "store/catalogue.h"
 
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <QStringDecoder>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -30,98 +30,100 @@ struct Pending {
     QByteArray description;
     bool unreadable = false;
 };
+using Batch = std::vector<Pending>;
 
-class Import {
+// The text between the last '/' and the last '.' after it (or the end).
+QByteArrayView baseName(QByteArrayView path) {
+    QByteArrayView name = path.sliced(path.lastIndexOf('/') + 1);
+    const qsizetype dot = name.lastIndexOf('.');
+    return dot > 0 ? name.first(dot) : name;
+}
+
+// The name of the folder that holds the file.
+QByteArrayView folderName(QByteArrayView path) {
+    const QByteArrayView folder = path.first(std::max<qsizetype>(path.lastIndexOf('/'), 0));
+    return folder.sliced(folder.lastIndexOf('/') + 1);
+}
+
+// Stores batches on a thread of its own, so that reading the next files goes
+// on while one batch is written. One batch waits at most: memory stays bounded.
+class Writer {
 public:
-    Import(const QString& cataloguePath, ImportProgress& progress)
-        : connection_(
-              store::openCatalogueFile(cataloguePath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX)),
-          progress_(progress) {
-        sqlite3_busy_timeout(connection_.handle(), kImportBusyTimeoutMs);
-        loadKnownPaths();
+    Writer(store::Connection& connection, qint64 lastSeenId, ImportProgress& progress)
+        : connection_(connection), lastSeenId_(lastSeenId), progress_(progress) {
+        thread_ = std::thread([this] { loop(); });
+    }
+    ~Writer() { finish(); }
+
+    // Hands a batch over; false once storing has failed.
+    bool submit(Batch batch) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !next_ || failure_; });
+        if (failure_) return false;
+        next_ = std::move(batch);
+        changed_.notify_all();
+        return true;
     }
 
-    void run(const QStringList& paths, ImportResult& result) {
-        WalkCounts counts;
-        sinceFlush_.start();
-        const bool complete = walkSoundFiles(
-            paths, counts, [&](const QByteArray& path) { return take(path, result); },
-            &progress_.cancel);
-        flush(result);
-        result.cancelled = !complete || progress_.cancel.load();
-        result.unreadableFolders = counts.unreadableFolders;
-        result.vanished += counts.vanished;
-        result.missingPaths = counts.missingRoots;
+    // Stores what was handed over and ends the thread.
+    void finish() {
+        {
+            std::lock_guard lock(mutex_);
+            closing_ = true;
+            changed_.notify_all();
+        }
+        if (thread_.joinable()) thread_.join();
     }
+
+    const std::optional<store::DbError>& failure() const { return failure_; }
 
 private:
-    void loadKnownPaths() {
-        store::Statement rows(connection_,
-                              QByteArrayLiteral("select ID, FilePath from SoundData where ID > ?"));
-        rows.bindInt64(1, lastSeenId_);
-        while (rows.step()) {
-            int bytes = 0;
-            const char* text = rows.text(1, bytes);
-            known_.emplace(text, static_cast<size_t>(bytes));
-            lastSeenId_ = std::max(lastSeenId_, rows.int64(0));
-        }
-    }
-
-    bool take(const QByteArray& path, ImportResult& result) {
-        ++result.found;
-        progress_.found.store(result.found, std::memory_order_relaxed);
-        // Stored texts are UTF-8: a name in another encoding could not be stored as it is spelled.
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        const QString text = utf8(path);
-        if (utf8.hasError()) {
-            ++result.unstorableNames;
-        } else if (known_.count(std::string(path.constData(), size_t(path.size())))) {
-            ++result.skipped;
-            progress_.skipped.store(result.skipped, std::memory_order_relaxed);
-        } else {
-            const SoundInfo info = readSoundInfo(path);
-            if (info.status == SoundInfo::Status::Missing) {
-                ++result.vanished;
-            } else {
-                const QFileInfo file(text);
-                Pending entry;
-                entry.path = path;
-                entry.name = (info.title.isEmpty() ? file.completeBaseName() : info.title).toUtf8();
-                entry.category = QFileInfo(file.path()).fileName().toUtf8();
-                QString description = info.description;
-                if (!info.summary.isEmpty())
-                    description +=
-                        (description.isEmpty() ? QString() : QStringLiteral(" | ")) + info.summary;
-                entry.description = description.toUtf8();
-                entry.unreadable = info.status == SoundInfo::Status::Unreadable;
-                pending_.push_back(std::move(entry));
+    void loop() {
+        for (;;) {
+            Batch batch;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [this] { return next_ || closing_; });
+                if (!next_) return;
+                batch = std::move(*next_);
             }
+            std::optional<store::DbError> failed;
+            try {
+                store(batch);
+            } catch (const store::DbError& error) {
+                failed = error;
+            }
+            std::lock_guard lock(mutex_);
+            next_.reset();
+            if (failed) failure_ = failed;
+            changed_.notify_all();
+            if (failure_) return;
         }
-        if (pending_.size() >= size_t(kImportBatchSize) ||
-            (!pending_.empty() && sinceFlush_.elapsed() >= kBatchMaxMs))
-            flush(result);
-        return !progress_.cancel.load(std::memory_order_relaxed);
     }
 
-    // Stores the pending entries in one transaction.
-    void flush(ImportResult& result) {
-        sinceFlush_.restart();
-        if (pending_.empty()) return;
+    // Stores one batch in one transaction.
+    void store(const Batch& batch) {
         // The write lock is taken first, so that what another program added
         // since the last batch is seen before deciding what to skip.
         connection_.exec("BEGIN IMMEDIATE");
         try {
-            loadKnownPaths();
+            store::Statement others(
+                connection_, QByteArrayLiteral("select ID, FilePath from SoundData where ID > ?"));
+            others.bindInt64(1, lastSeenId_);
+            while (others.step()) {
+                storedByOthers_.insert(others.textBytes(1).toStdString());
+                lastSeenId_ = std::max(lastSeenId_, others.int64(0));
+            }
             if (!insert_)
                 insert_.emplace(connection_, QByteArrayLiteral(
                                                  "insert into SoundData (NameData, FilePath, "
                                                  "Category, DescriptionData) values (?, ?, ?, ?)"));
-            qint64 added = 0;
-            qint64 unreadable = 0;
-            for (const Pending& entry : pending_) {
-                std::string key(entry.path.constData(), size_t(entry.path.size()));
-                if (!known_.insert(std::move(key)).second) {
-                    ++result.skipped;
+            qint64 added = 0, unreadable = 0, skipped = 0;
+            for (const Pending& entry : batch) {
+                if (!storedByOthers_.empty() &&
+                    storedByOthers_.count(
+                        std::string(entry.path.constData(), size_t(entry.path.size())))) {
+                    ++skipped;
                     continue;
                 }
                 insert_->reset();
@@ -134,29 +136,124 @@ private:
                 if (entry.unreadable) ++unreadable;
             }
             insert_->reset();
-            lastSeenId_ = std::max(lastSeenId_, sqlite3_last_insert_rowid(connection_.handle()));
+            if (added > 0)
+                lastSeenId_ =
+                    std::max(lastSeenId_, sqlite3_last_insert_rowid(connection_.handle()));
             connection_.exec("COMMIT");
-            result.added += added;
-            result.unreadable += unreadable;
+            progress_.added.fetch_add(added);
+            progress_.unreadable.fetch_add(unreadable);
+            progress_.skipped.fetch_add(skipped);
         } catch (...) {
             if (insert_) insert_->reset();
             // Rolls back unless the engine already did; either way nothing of the batch stays.
             sqlite3_exec(connection_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-            pending_.clear();
             throw;
         }
-        pending_.clear();
-        progress_.added.store(result.added, std::memory_order_relaxed);
-        progress_.skipped.store(result.skipped, std::memory_order_relaxed);
-        progress_.unreadable.store(result.unreadable, std::memory_order_relaxed);
+    }
+
+    store::Connection& connection_;
+    qint64 lastSeenId_;
+    ImportProgress& progress_;
+    // Paths other programs stored while this import ran.
+    std::unordered_set<std::string> storedByOthers_;
+    std::optional<store::Statement> insert_;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::optional<Batch> next_;
+    bool closing_ = false;
+    std::optional<store::DbError> failure_;
+    std::thread thread_;
+};
+
+class Import {
+public:
+    Import(const QString& cataloguePath, ImportProgress& progress)
+        : connection_(
+              store::openCatalogueFile(cataloguePath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX)),
+          progress_(progress) {
+        sqlite3_busy_timeout(connection_.handle(), kImportBusyTimeoutMs);
+        store::Statement rows(connection_, QByteArrayLiteral("select ID, FilePath from SoundData"));
+        while (rows.step()) {
+            int bytes = 0;
+            const char* text = rows.text(1, bytes);
+            known_.emplace(text, static_cast<size_t>(bytes));
+            lastSeenId_ = std::max(lastSeenId_, rows.int64(0));
+        }
+    }
+
+    void run(const QStringList& paths, ImportResult& result) {
+        WalkCounts counts;
+        bool complete = false;
+        {
+            // From here on only the writer's thread uses the connection.
+            Writer writer(connection_, lastSeenId_, progress_);
+            writer_ = &writer;
+            sinceFlush_.start();
+            complete = walkSoundFiles(
+                paths, counts, [&](const QByteArray& path) { return take(path, result); },
+                &progress_.cancel);
+            if (!pending_.empty()) writer.submit(std::move(pending_));
+            writer.finish();
+            writer_ = nullptr;
+            result.failure = writer.failure();
+        }
+        result.cancelled = !result.failure && (!complete || progress_.cancel.load());
+        result.added = progress_.added.load();
+        result.unreadable = progress_.unreadable.load();
+        result.skipped = progress_.skipped.load();
+        result.unreadableFolders = counts.unreadableFolders;
+        result.vanished += counts.vanished;
+        result.missingPaths = counts.missingRoots;
+    }
+
+private:
+    bool take(const QByteArray& path, ImportResult& result) {
+        ++result.found;
+        progress_.found.store(result.found, std::memory_order_relaxed);
+        // Stored texts are UTF-8: a name in another encoding could not be stored as it is spelled.
+        if (!path.isValidUtf8()) {
+            ++result.unstorableNames;
+        } else if (!known_.insert(path.toStdString()).second) {
+            // In the catalogue, or reached twice in this walk.
+            progress_.skipped.fetch_add(1, std::memory_order_relaxed);
+        } else {
+            const SoundInfo info = readSoundInfo(path);
+            if (info.status == SoundInfo::Status::Missing) {
+                ++result.vanished;
+            } else {
+                Pending entry;
+                entry.path = path;
+                entry.name =
+                    info.title.isEmpty() ? baseName(path).toByteArray() : info.title.toUtf8();
+                entry.category = folderName(path).toByteArray();
+                QString description = info.description;
+                if (!info.summary.isEmpty())
+                    description +=
+                        (description.isEmpty() ? QString() : QStringLiteral(" | ")) + info.summary;
+                entry.description = description.toUtf8();
+                entry.unreadable = info.status == SoundInfo::Status::Unreadable;
+                pending_.push_back(std::move(entry));
+            }
+        }
+        if (pending_.size() >= size_t(kImportBatchSize) ||
+            (!pending_.empty() && sinceFlush_.elapsed() >= kBatchMaxMs)) {
+            sinceFlush_.restart();
+            Batch batch;
+            batch.swap(pending_);
+            pending_.reserve(size_t(kImportBatchSize));
+            if (!writer_->submit(std::move(batch))) return false;
+        }
+        return !progress_.cancel.load(std::memory_order_relaxed);
     }
 
     store::Connection connection_;
     ImportProgress& progress_;
+    // Paths in the catalogue when the import began, and those this import took.
     std::unordered_set<std::string> known_;
     qint64 lastSeenId_ = std::numeric_limits<qint64>::min();
-    std::vector<Pending> pending_;
-    std::optional<store::Statement> insert_;
+    Batch pending_;
+    Writer* writer_ = nullptr;
     QElapsedTimer sinceFlush_;
 };
 

@@ -1,0 +1,221 @@
+// Import benchmark: a generated tree of small real WAV files in nested
+// folders, with some files of other kinds. Prints, in one run, the floor
+// (walking the tree and opening every file with libsndfile, nothing stored),
+// the first import into an empty catalogue and a second import that skips
+// everything, each as the median of the repetitions; then the longest wait
+// between two turns of the window's event loop while the window imports it.
+
+#include "importer/folderimport.h"
+#include "importer/soundwalk.h"
+#include "window/form1.h"
+
+#include <sndfile.h>
+
+#include <sys/resource.h>
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace kalvero;
+
+namespace {
+
+// A 16-bit mono WAV of `samples` samples: a few hundred bytes.
+QByteArray tinyWav(int samples, int seed) {
+    const quint32 dataBytes = quint32(samples * 2);
+    QByteArray wav;
+    auto u32 = [&wav](quint32 v) {
+        for (int i = 0; i < 4; ++i) wav += char((v >> (8 * i)) & 0xff);
+    };
+    auto u16 = [&wav](quint16 v) {
+        wav += char(v & 0xff);
+        wav += char(v >> 8);
+    };
+    wav += "RIFF";
+    u32(36 + dataBytes);
+    wav += "WAVEfmt ";
+    u32(16);
+    u16(1);  // PCM
+    u16(1);  // mono
+    u32(44100);
+    u32(88200);
+    u16(2);
+    u16(16);
+    wav += "data";
+    u32(dataBytes);
+    for (int i = 0; i < samples; ++i) u16(quint16((i * 37 + seed) & 0x7fff));
+    return wav;
+}
+
+// Makes the tree once: 100 folders of 10 folders, each with its share of the
+// sound files, a text file and a hidden file.
+QString cachedTree(const QString& cacheRoot, int files) {
+    const QString root = QDir(cacheRoot).filePath(QStringLiteral("import-tree-%1").arg(files));
+    const QString done = root + QStringLiteral("/.complete");
+    if (QFile::exists(done)) return root;
+    QDir(root).removeRecursively();
+    std::fprintf(stderr, "generating %d WAV files under %s...\n", files, qPrintable(root));
+    constexpr int kFolders = 1000;
+    for (int i = 0; i < files; ++i) {
+        const int folder = i % kFolders;
+        const QString dir = QStringLiteral("%1/Library %2/Take %3")
+                                .arg(root)
+                                .arg(folder / 10, 2, 10, QLatin1Char('0'))
+                                .arg(folder % 10);
+        if (i < kFolders) {
+            QDir().mkpath(dir);
+            QFile notes(dir + QStringLiteral("/notes.txt"));
+            if (notes.open(QIODevice::WriteOnly)) notes.write("session notes\n");
+            QFile hidden(dir + QStringLiteral("/.hidden.wav"));
+            if (hidden.open(QIODevice::WriteOnly)) hidden.write(tinyWav(8, i));
+        }
+        QFile f(dir + QStringLiteral("/sound %1.wav").arg(i, 6, 10, QLatin1Char('0')));
+        if (!f.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(f.fileName()));
+        f.write(tinyWav(100 + i % 100, i));
+    }
+    QFile mark(done);
+    mark.open(QIODevice::WriteOnly);
+    return root;
+}
+
+// CPU time of the whole process (every thread), in milliseconds: on a busy
+// machine it shows the work apart from the waiting.
+double cpuMs() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// The floor: the same walk, each file opened and closed by libsndfile.
+qint64 floorRun(const QString& tree) {
+    importer::WalkCounts counts;
+    qint64 opened = 0;
+    importer::walkSoundFiles({tree}, counts, [&opened](const QByteArray& path) {
+        SF_INFO info{};
+        if (SNDFILE* f = sf_open(path.constData(), SFM_READ, &info)) {
+            sf_close(f);
+            ++opened;
+        }
+        return true;
+    });
+    return opened;
+}
+
+// Answers the window's message boxes at once.
+class SilentDialogs : public window::UserDialogs {
+public:
+    QMessageBox::StandardButton message(QWidget*, const QString&, const QString& text,
+                                        QMessageBox::StandardButtons, QMessageBox::StandardButton,
+                                        QMessageBox::Icon) override {
+        last = text;
+        return QMessageBox::Ok;
+    }
+    QString last;
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    const QCommandLineOption cacheOption(QStringLiteral("cache"), QStringLiteral("Cache folder."),
+                                         QStringLiteral("DIR"), QStringLiteral("bench-cache"));
+    const QCommandLineOption filesOption(QStringLiteral("files"), QStringLiteral("Sound files."),
+                                         QStringLiteral("N"), QStringLiteral("100000"));
+    const QCommandLineOption repsOption(QStringLiteral("reps"), QStringLiteral("Repetitions."),
+                                        QStringLiteral("N"), QStringLiteral("3"));
+    parser.addOptions({cacheOption, filesOption, repsOption});
+    parser.process(app);
+    const int files = parser.value(filesOption).toInt();
+    const int reps = std::max(1, parser.value(repsOption).toInt());
+    QDir().mkpath(parser.value(cacheOption));
+    const QString tree = cachedTree(parser.value(cacheOption), files);
+
+    floorRun(tree);  // warms the file system's caches for every run below
+    std::vector<double> floors, firsts, seconds, floorCpu, firstCpu, secondCpu;
+    importer::ImportResult first, second;
+    for (int r = 0; r < reps; ++r) {
+        QElapsedTimer clock;
+        clock.start();
+        double cpu = cpuMs();
+        const qint64 opened = floorRun(tree);
+        floors.push_back(double(clock.nsecsElapsed()) / 1e6);
+        floorCpu.push_back(cpuMs() - cpu);
+        if (opened != files) qFatal("the floor opened %lld files, not %d", opened, files);
+
+        QTemporaryDir scratch;
+        const QString catalogue = scratch.filePath(QStringLiteral("Kalverodb.mdb"));
+        importer::createCatalogueIfMissing(catalogue);
+        importer::ImportProgress p1, p2;
+        clock.restart();
+        cpu = cpuMs();
+        first = importer::importPaths(catalogue, {tree}, p1);
+        firsts.push_back(double(clock.nsecsElapsed()) / 1e6);
+        firstCpu.push_back(cpuMs() - cpu);
+        clock.restart();
+        cpu = cpuMs();
+        second = importer::importPaths(catalogue, {tree}, p2);
+        seconds.push_back(double(clock.nsecsElapsed()) / 1e6);
+        secondCpu.push_back(cpuMs() - cpu);
+        if (first.failure || first.added != files || second.added != 0 || second.skipped != files)
+            qFatal("unexpected import result: added %lld, then %lld added and %lld skipped",
+                   first.added, second.added, second.skipped);
+    }
+    const double floorMs = median(floors);
+    std::printf("Import of %d small WAV files in %d folders (median of %d runs)\n", files, 1000,
+                reps);
+    std::printf("  %-44s %9s %19s %10s\n", "", "wall", "", "CPU (all threads)");
+    std::printf("  %-44s %9.0f ms %19s %7.0f ms\n", "floor: walk + open each file with libsndfile",
+                floorMs, "", median(floorCpu));
+    std::printf("  %-44s %9.0f ms  %5.2f x floor %7.0f ms  (target <= 1.5 x)\n", "first import",
+                median(firsts), median(firsts) / floorMs, median(firstCpu));
+    std::printf("  %-44s %9.0f ms  %5.2f x floor %7.0f ms  (target <= 1.2 x)\n",
+                "second import (skips all)", median(seconds), median(seconds) / floorMs,
+                median(secondCpu));
+    std::fflush(stdout);
+
+    // The window importing the same tree: the longest wait between two turns
+    // of its event loop while the progress dialog is up.
+    QTemporaryDir program;
+    auto dialogs = std::make_shared<SilentDialogs>();
+    window::Form1Services services;
+    services.dialogs = dialogs;
+    window::Form1 form(program.path(), services);
+    form.show();
+    QElapsedTimer sinceTurn;
+    qint64 longestGap = 0;
+    bool importing = false;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const QWidget* modal = QApplication::activeModalWidget();
+        const bool now = modal && modal->objectName() == QLatin1String("ImportProgress");
+        if (now && importing) longestGap = std::max(longestGap, sinceTurn.elapsed());
+        importing = now;
+        sinceTurn.restart();
+    });
+    sinceTurn.start();
+    ticker.start(5);
+    QElapsedTimer clock;
+    clock.start();
+    form.importPaths({tree});
+    const double windowMs = double(clock.nsecsElapsed()) / 1e6;
+    std::printf("  %-44s %9.0f ms  (import, reload of %d rows and summary)\n",
+                "the window's Import Folder", windowMs, files);
+    std::printf("  %-44s %9lld ms  (target <= 100)\n", "longest event-loop gap during it",
+                longestGap);
+    std::printf("  summary: %s\n", qPrintable(dialogs->last));
+    return 0;
+}

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Imports a folder through the real window: File > Import Folder..., a folder
+# typed into the folder picker, then the summary box; the sound files below
+# the folder (hidden ones and other kinds left out) are in the catalogue with
+# their names, folders and technical summaries.
+set -euo pipefail
+
+work=$(mktemp -d)
+app="$work/program"
+pid=""
+trap 'if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi; rm -rf "$work"' EXIT
+cp -r "$KALVERO_BIN" "$app"
+export XDG_CONFIG_HOME="$work/config"
+mkdir -p "$KALVERO_SHOTS"
+
+fail() { echo "e2e_import: $*" >&2; exit 1; }
+
+catalogue() {
+    printf "PRAGMA key='4862vemo';\nPRAGMA cipher_page_size=16384;\n.mode list\n.separator |\n%s\n" "$1" \
+        | sqlcipher "$app/Kalverodb.mdb" | grep -vx ok
+}
+
+wait_for() {
+    local seconds=$1
+    shift
+    local end=$((SECONDS + seconds))
+    until "$@"; do
+        [ "$SECONDS" -lt "$end" ] || return 1
+        sleep 0.1
+    done
+}
+
+# A 16-bit mono WAV of four samples at 44100 Hz.
+wav() { printf 'RIFF\x2c\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00\x44\xac\x00\x00\x88\x58\x01\x00\x02\x00\x10\x00data\x08\x00\x00\x00\x01\x00\x02\x00\x03\x00\x04\x00' >"$1"; }
+sounds="$work/Sounds of O'Neil"
+mkdir -p "$sounds/Doors" "$sounds/Rain drops" "$sounds/.cache"
+wav "$sounds/Doors/slam.wav"
+wav "$sounds/Doors/Creak 2.WAV"
+wav "$sounds/Rain drops/light.wav"
+wav "$sounds/.cache/hidden.wav"
+echo notes >"$sounds/Doors/notes.txt"
+
+cd /
+"$app/kalvero" &
+pid=$!
+wid=$(timeout 20 xdotool search --sync --name '^Kalvero 2\.1 - ' | head -n 1)
+[ -n "$wid" ] || fail "the window did not appear"
+wait_for 10 test -s "$app/Kalverodb.mdb" || fail "no catalogue was created"
+xdotool windowactivate --sync "$wid" 2>/dev/null || xdotool windowfocus --sync "$wid"
+
+geometry=$(xwininfo -id "$wid")
+left=$(awk '/Absolute upper-left X/ {print $NF}' <<<"$geometry")
+top=$(awk '/Absolute upper-left Y/ {print $NF}' <<<"$geometry")
+# "File" is the menu bar's first title.
+xdotool mousemove --sync $((left + 15)) $((top + 8)) click 1
+sleep 0.3
+import -window root "$KALVERO_SHOTS/e2e_import_menu.png"
+# Help, Import Folder..., Exit
+xdotool key --clearmodifiers Down Down Return
+
+picker=$(timeout 10 xdotool search --sync --name '^Import Folder$' | head -n 1) \
+    || fail "no folder picker after File > Import Folder..."
+xdotool windowactivate --sync "$picker" 2>/dev/null || true
+sleep 0.3
+xdotool key --clearmodifiers ctrl+a
+xdotool type --delay 10 "$sounds"
+xdotool key --clearmodifiers Return
+
+summary_box() { box=$(xdotool search --name '^Kalvero 2\.1$' 2>/dev/null | head -n 1) && [ -n "$box" ]; }
+wait_for 30 summary_box || fail "no summary after the import"
+sleep 0.3
+import -window root "$KALVERO_SHOTS/e2e_import_summary.png"
+rows=$(catalogue "select NameData, FilePath, Category, DescriptionData from SoundData order by ID;")
+expected="Creak 2|$sounds/Doors/Creak 2.WAV|Doors|WAV 44100 Hz 16-bit mono 0:00.00
+slam|$sounds/Doors/slam.wav|Doors|WAV 44100 Hz 16-bit mono 0:00.00
+light|$sounds/Rain drops/light.wav|Rain drops|WAV 44100 Hz 16-bit mono 0:00.00"
+[ "$rows" = "$expected" ] || fail "stored:
+$rows
+expected:
+$expected"
+xdotool windowactivate --sync "$box" 2>/dev/null || true
+xdotool key --clearmodifiers Return
+no_box() { ! xdotool search --name '^Kalvero 2\.1$' >/dev/null 2>&1; }
+wait_for 10 no_box || fail "the summary did not close"
+sleep 0.3
+import -window root "$KALVERO_SHOTS/e2e_import.png"
+kill -0 "$pid" || fail "the program ended"
+echo "imported 3 sound files through Import Folder...; screenshots in $KALVERO_SHOTS"
