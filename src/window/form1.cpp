@@ -160,6 +160,7 @@ void Form1::buildMenus() {
     FileMenu = menuBar()->addMenu(QStringLiteral("File"));
     FileMenu->setObjectName(QStringLiteral("FileMenu"));
     HelpM = makeAction(this, FileMenu, "HelpM", "Help");
+    ImportFolderM = makeAction(this, FileMenu, "ImportFolderM", "Import Folder...");
     ExitM = makeAction(this, FileMenu, "ExitM", "Exit");
 
     OptionsM = menuBar()->addMenu(QStringLiteral("Options"));
@@ -210,6 +211,7 @@ void Form1::connectHandlers() {
     connect(EditEntry, &QAction::triggered, this, &Form1::EditEntry_Click);
     connect(AboutMMMM, &QAction::triggered, this, &Form1::AboutMMMM_Click);
     connect(ExitM, &QAction::triggered, this, &Form1::ExitM_Click);
+    connect(ImportFolderM, &QAction::triggered, this, &Form1::ImportFolderM_Click);
     connect(HelpM, &QAction::triggered, this, &Form1::Command4_Click);
     connect(HelpMMMMMMMMMM, &QAction::triggered, this, &Form1::Command4_Click);
 

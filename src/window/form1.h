@@ -19,6 +19,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QMimeData;
 class QPushButton;
 class QSystemTrayIcon;
 
@@ -82,6 +83,12 @@ public:
     void ShowSearchBar_Click();
     void AboutMMMM_Click();
     void ExitM_Click();
+    void ImportFolderM_Click();
+
+    // Imports folders (walked recursively) and sound files into the catalogue,
+    // off the user-interface thread behind a modal progress dialog, then says
+    // what was added and reloads the list once.
+    void importPaths(const QStringList& paths);
 
     const store::Catalogue& catalogue() const { return catalogue_; }
     const QString& programFolder() const { return programFolder_; }
@@ -119,6 +126,8 @@ private:
     void buildMenus();
     void connectHandlers();
     void restoreOptions();
+    // A drop of folders or of several files is an import (form1_import.cpp).
+    bool importDroppedPaths(const QMimeData* mime);
     // `decidedFrom`: the remembered sort position a waiting request found when it was made.
     void runLoad(qint16 SortInt, std::optional<qint16> decidedFrom);
     // False when the load gave way to a newer one.
@@ -186,6 +195,7 @@ private:
 
     QMenu* FileMenu = nullptr;
     QAction* HelpM = nullptr;
+    QAction* ImportFolderM = nullptr;
     QAction* ExitM = nullptr;
     QMenu* OptionsM = nullptr;
     QAction* AlwaysOnTopM = nullptr;

@@ -127,6 +127,10 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Form1::dropEvent(QDropEvent* event) {
+    if (importDroppedPaths(event->mimeData())) {
+        event->acceptProposedAction();
+        return;
+    }
     const QString file = firstLocalFile(event->mimeData());
     if (file.isEmpty()) return;
     Text2->setText(file);
