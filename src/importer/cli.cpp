@@ -21,6 +21,11 @@ const Command kCommands[] = {
     {"import-csv", "FILE.csv",
      "Adds every row of a CSV file such as export writes, or none if the file is malformed.", 1, 1,
      nullptr, runImportCsv},
+    {"missing", "", "Lists the entries whose file is missing: ID, name and path, one per line.", 0,
+     0, nullptr, runMissing},
+    {"relink", "OLD_FOLDER NEW_FOLDER",
+     "Moves every entry under OLD_FOLDER to NEW_FOLDER (the start of its path is rewritten).", 2, 2,
+     relinkOptions, runRelink},
 };
 
 const Command* findCommand(const QString& name) {

@@ -11,5 +11,10 @@ int runImport(Invocation& call);
 int runExport(Invocation& call);
 // import-csv FILE.csv: every row of such a file, or none.
 int runImportCsv(Invocation& call);
+// missing: the entries whose file is missing, one per line (ID, name, path).
+int runMissing(Invocation& call);
+// relink OLD_FOLDER NEW_FOLDER [--dry-run]: moves the entries under a folder.
+int runRelink(Invocation& call);
+std::vector<QCommandLineOption> relinkOptions();
 
 }  // namespace kalvero::importer::cli

@@ -1,0 +1,103 @@
+// kalvero-cli's missing and relink.
+
+#include "importer/clicommands.h"
+#include "importer/missingfiles.h"
+#include "importer/relink.h"
+#include "store/dberrortext.h"
+
+#include <QFileInfo>
+
+namespace kalvero::importer::cli {
+
+namespace {
+
+const QCommandLineOption& dryRunOption() {
+    static const QCommandLineOption option(
+        QStringLiteral("dry-run"), QStringLiteral("Say what would change; change nothing."));
+    return option;
+}
+
+// One field of a line: a tab or a line break inside a name or a path would
+// split the line, so they are written as \t, \n and \r, and a backslash as \\.
+QString field(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+            case '\\':
+                out += QLatin1String("\\\\");
+                break;
+            case '\t':
+                out += QLatin1String("\\t");
+                break;
+            case '\n':
+                out += QLatin1String("\\n");
+                break;
+            case '\r':
+                out += QLatin1String("\\r");
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+bool catalogueExists(Invocation& call) {
+    if (QFileInfo::exists(call.cataloguePath)) return true;
+    call.console.error(QStringLiteral("No catalogue at %1.").arg(call.cataloguePath));
+    return false;
+}
+
+}  // namespace
+
+std::vector<QCommandLineOption> relinkOptions() { return {dryRunOption()}; }
+
+int runMissing(Invocation& call) {
+    if (!catalogueExists(call)) return kFailure;
+    QList<MissingEntry> missing;
+    try {
+        missing = findMissingEntries(call.cataloguePath);
+    } catch (const store::DbError& error) {
+        call.console.error(
+            store::describeFailure(QStringLiteral("read"), call.cataloguePath, error));
+        return kFailure;
+    }
+    for (const MissingEntry& entry : missing)
+        call.console.print(
+            QStringLiteral("%1\t%2\t%3").arg(entry.id).arg(field(entry.name), field(entry.path)));
+    call.console.error(missing.size() == 1
+                           ? QStringLiteral("1 entry has no file.")
+                           : QStringLiteral("%1 entries have no file.").arg(missing.size()));
+    return kSuccess;
+}
+
+int runRelink(Invocation& call) {
+    const QString& from = call.arguments.at(0);
+    const QString& to = call.arguments.at(1);
+    if (from.isEmpty() || to.isEmpty()) {
+        call.console.error(QStringLiteral("The old and the new folder must not be empty."));
+        return kUsageError;
+    }
+    if (!catalogueExists(call)) return kFailure;
+    const bool dryRun = call.parser.isSet(dryRunOption());
+    RelinkResult result;
+    try {
+        result = relinkEntries(call.cataloguePath, from, to, dryRun);
+    } catch (const store::DbError& error) {
+        call.console.error(
+            store::describeFailure(QStringLiteral("change"), call.cataloguePath, error));
+        call.console.error(QStringLiteral("Nothing was changed."));
+        return kFailure;
+    }
+    const QString entries = result.changed == 1 ? QStringLiteral("1 entry")
+                                                : QStringLiteral("%1 entries").arg(result.changed);
+    call.console.print((dryRun ? QStringLiteral("Would relink %1; %2 of the new paths exist. "
+                                                "Nothing was changed (--dry-run).")
+                               : QStringLiteral("Relinked %1; %2 of the new paths exist."))
+                           .arg(entries)
+                           .arg(result.existing));
+    return kSuccess;
+}
+
+}  // namespace kalvero::importer::cli

@@ -1,0 +1,169 @@
+// kalvero-cli's missing and relink, run in this process on hostile paths:
+// quotes, blanks, % and _, accents in both Unicode forms, other scripts, a
+// folder whose name another folder's name begins with, and a locked catalogue.
+
+#include "importer/cli.h"
+#include "store/catalogue.h"
+#include "testsupport.h"
+
+#include <QtTest>
+#include <cstdio>
+
+using kalvero::test::Entry;
+using kalvero::test::TempProgramFolder;
+
+namespace {
+
+struct CliRun {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+QString readBack(FILE* file) {
+    std::fflush(file);
+    std::rewind(file);
+    QByteArray bytes;
+    char buffer[4096];
+    while (const size_t n = std::fread(buffer, 1, sizeof buffer, file))
+        bytes.append(buffer, qsizetype(n));
+    std::fclose(file);
+    return QString::fromUtf8(bytes);
+}
+
+CliRun runCli(const TempProgramFolder& folder, const QStringList& arguments) {
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    CliRun run;
+    {
+        kalvero::importer::cli::Console console(out, err);
+        run.code = kalvero::importer::cli::run(
+            QStringList{QStringLiteral("kalvero-cli")} + arguments, folder.path(), console);
+    }
+    run.out = readBack(out);
+    run.err = readBack(err);
+    return run;
+}
+
+QStringList paths(const QList<Entry>& entries) {
+    QStringList out;
+    for (const Entry& e : entries) out << e.file;
+    return out;
+}
+
+const QString kOld = QStringLiteral("/music/Ünï 'q' \"dq\" 100%_");
+
+}  // namespace
+
+class RelinkTest : public QObject {
+    Q_OBJECT
+private slots:
+    void relink_data();
+    void relink();
+    void lockedCatalogueChangesNothing();
+    void missing();
+};
+
+void RelinkTest::relink_data() {
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");  // under the test's folder
+    QTest::addColumn<bool>("dryRun");
+    QTest::addColumn<QList<int>>("moved");  // rows that move
+    QTest::addColumn<QString>("said");
+
+    QTest::newRow("on a folder boundary, byte for byte")
+        << kOld << QStringLiteral("new 'place' 声") << false << QList<int>{0, 2, 3}
+        << QStringLiteral("Relinked 3 entries; 1 of the new paths exist.");
+    QTest::newRow("trailing slashes")
+        << kOld + QStringLiteral("//") << QStringLiteral("new 'place' 声/") << false
+        << QList<int>{0, 2, 3} << QStringLiteral("Relinked 3 entries; 1 of the new paths exist.");
+    QTest::newRow("dry run") << kOld << QStringLiteral("new 'place' 声") << true << QList<int>{}
+                             << QStringLiteral(
+                                    "Would relink 3 entries; 1 of the new paths exist. "
+                                    "Nothing was changed (--dry-run).");
+    QTest::newRow("a name's beginning is no folder")
+        << QStringLiteral("/music/Ünï") << QStringLiteral("x") << false << QList<int>{}
+        << QStringLiteral("Relinked 0 entries; 0 of the new paths exist.");
+    QTest::newRow("the root") << QStringLiteral("/") << QStringLiteral("root") << false
+                              << QList<int>{0, 1, 2, 3, 4, 5}
+                              << QStringLiteral("Relinked 6 entries; 0 of the new paths exist.");
+}
+
+void RelinkTest::relink() {
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    QFETCH(bool, dryRun);
+    QFETCH(QList<int>, moved);
+    QFETCH(QString, said);
+
+    TempProgramFolder folder;
+    const QList<Entry> before{
+        {0, QStringLiteral("a"), kOld + QStringLiteral("/a b.wav"), {}, {}},
+        {0, QStringLiteral("b"), kOld + QStringLiteral("bc/x.wav"), {}, {}},
+        {0, QStringLiteral("c"), kOld, {}, {}},
+        {0, QStringLiteral("d"), kOld + QStringLiteral("/sub/%_ 'e'.wav"), {}, {}},
+        // Other letter case and the decomposed form of "Ü" are other folders.
+        {0, QStringLiteral("e"), QStringLiteral("/music/ünï 'q' \"dq\" 100%_/a.wav"), {}, {}},
+        {0, QStringLiteral("f"), QStringLiteral("/music/U\u0308nï 'q' \"dq\" 100%_/a.wav"), {}, {}},
+        {0, QStringLiteral("g"), QStringLiteral("relative/a.wav"), {}, {}},
+        {0, QStringLiteral("h"), QString(), {}, {}}};
+    folder.createCatalogue(before);
+    const QString target = QDir(folder.path()).filePath(to);
+    QVERIFY(QDir().mkpath(QDir(folder.path()).filePath(QStringLiteral("new 'place' 声"))));
+    QFile(QDir(folder.path()).filePath(QStringLiteral("new 'place' 声/a b.wav")))
+        .open(QIODevice::WriteOnly);
+
+    QStringList arguments{QStringLiteral("relink"), from, target};
+    if (dryRun) arguments << QStringLiteral("--dry-run");
+    const CliRun run = runCli(folder, arguments);
+    QCOMPARE(run.code, 0);
+    QCOMPARE(run.out, said + QLatin1Char('\n'));
+
+    QStringList expected = paths(before);
+    const QString base = target.endsWith(QLatin1Char('/')) ? target.chopped(1) : target;
+    for (int row : moved) {
+        QString rest = expected[row];
+        rest = from == QLatin1String("/") ? rest.mid(1) : rest.mid(kOld.size() + 1);
+        expected[row] = rest.isEmpty() ? base : base + QLatin1Char('/') + rest;
+    }
+    QCOMPARE(paths(folder.readEntries()), expected);
+}
+
+void RelinkTest::lockedCatalogueChangesNothing() {
+    TempProgramFolder folder;
+    folder.createCatalogue({{0, QStringLiteral("a"), QStringLiteral("/old/a.wav"), {}, {}}});
+    kalvero::store::Connection other =
+        kalvero::store::openCatalogueFile(folder.cataloguePath(), SQLITE_OPEN_READWRITE);
+    other.exec("BEGIN EXCLUSIVE");
+    const CliRun run =
+        runCli(folder, {QStringLiteral("relink"), QStringLiteral("/old"), QStringLiteral("/new")});
+    other.exec("ROLLBACK");
+    QCOMPARE(run.code, 1);
+    QVERIFY2(run.err.contains(QLatin1String("Nothing was changed.")), qPrintable(run.err));
+    QCOMPARE(paths(folder.readEntries()), QStringList{QStringLiteral("/old/a.wav")});
+    QCOMPARE(runCli(folder, {QStringLiteral("relink"), QString(), QStringLiteral("/new")}).code, 2);
+}
+
+void RelinkTest::missing() {
+    TempProgramFolder folder;
+    const QString present = QDir(folder.path()).filePath(QStringLiteral("present 'ü'.wav"));
+    QFile(present).open(QIODevice::WriteOnly);
+    folder.createCatalogue({{0, QStringLiteral("here"), present, {}, {}},
+                            {0,
+                             QStringLiteral("tab\there \"q\" \\ 音"),
+                             QStringLiteral("/gone/line\nbreak 100%_.wav"),
+                             {},
+                             {}},
+                            {0, QStringLiteral("no path"), QString(), {}, {}},
+                            {0, QStringLiteral("a folder"), folder.path(), {}, {}}});
+    const CliRun run = runCli(folder, {QStringLiteral("missing")});
+    QCOMPARE(run.code, 0);
+    QCOMPARE(run.out, QStringLiteral("2\ttab\\there \"q\" \\\\ 音\t/gone/line\\nbreak 100%_.wav\n"
+                                     "3\tno path\t\n"
+                                     "4\ta folder\t%1\n")
+                          .arg(folder.path()));
+    QCOMPARE(run.err, QStringLiteral("3 entries have no file.\n"));
+}
+
+QTEST_GUILESS_MAIN(RelinkTest)
+#include "tst_relink.moc"
