@@ -12,6 +12,7 @@
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -65,9 +66,10 @@ void Form1::importPaths(const QStringList& paths) {
         return;
     }
 
-    // The import is an operation like a load: what is asked meanwhile waits
-    // for it, and the loads asked for collapse into the one that ends it.
-    loading_ = true;
+    // The import changes the catalogue as an Add does: what is asked meanwhile
+    // waits for it, and the loads asked for collapse into the one that ends it.
+    changing_ = true;
+    auto done = qScopeGuard([this] { changing_ = false; });
     importer::ImportProgress progress;
     importer::ImportResult result;
     const QString file = catalogue_.filePath();
@@ -119,7 +121,8 @@ void Form1::importPaths(const QStringList& paths) {
     // One reload, before the summary so that the list behind it is current; a
     // load asked for during the import folds into it.
     SearchData1(1);
-    loading_ = false;
+    done.dismiss();
+    changing_ = false;
     runDeferred();
     showMessage(QLatin1String(prefs::kAppTitle), summary);
 }
