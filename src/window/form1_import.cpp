@@ -7,6 +7,7 @@
 #include "store/dberrortext.h"
 #include "window/form1.h"
 
+#include <sys/resource.h>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QMimeData>
@@ -24,6 +25,8 @@ namespace {
 
 // How often the progress dialog shows the counts.
 constexpr int kProgressIntervalMs = 100;
+// The import threads' nice value; on Linux it applies to the calling thread only.
+constexpr int kImportNice = 10;
 
 QString progressText(const importer::ImportProgress& progress) {
     return QStringLiteral("Importing sound files...\n\nFound: %1\nAdded: %2\nSkipped: %3")
@@ -74,6 +77,9 @@ void Form1::importPaths(const QStringList& paths) {
     importer::ImportResult result;
     const QString file = catalogue_.filePath();
     std::unique_ptr<QThread> worker(QThread::create([&result, &progress, file, paths] {
+        // The window comes first on a busy machine: the import's threads (this
+        // one and the writer it starts) yield to the one that paints.
+        setpriority(PRIO_PROCESS, 0, kImportNice);
         result = importer::importPaths(file, paths, progress);
     }));
 
