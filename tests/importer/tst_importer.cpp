@@ -156,6 +156,7 @@ private slots:
     void metadata();
     void secondImportAndLetterCase();
     void killDuringImport();
+    void waitsForAnotherProgramsLock();
     void cliExitCodes_data();
     void cliExitCodes();
     void windowImport_data();
@@ -389,6 +390,25 @@ void TestImporter::killDuringImport() {
                                            "catalogue, 0 not readable.")
                                 .arg(kFiles - stored)
                                 .arg(stored));
+}
+
+void TestImporter::waitsForAnotherProgramsLock() {
+    test::TempProgramFolder folder;
+    folder.createCatalogue();
+    QTemporaryDir dir;
+    makeTree(dir.path(), {u"a.wav"_s, u"b/c.wav"_s});
+    // Another program holds the file for longer than the window's own wait.
+    store::Connection other =
+        store::openCatalogueFile(folder.cataloguePath(), SQLITE_OPEN_READWRITE);
+    other.exec("BEGIN EXCLUSIVE");
+    QProcess cli;
+    cli.start(QStringLiteral(KALVERO_CLI),
+              {u"--catalogue"_s, folder.cataloguePath(), u"import"_s, dir.path()});
+    QVERIFY(!cli.waitForFinished(4000));
+    other.exec("COMMIT");
+    QVERIFY(cli.waitForFinished(30000));
+    QCOMPARE(cli.exitCode(), 0);
+    QCOMPARE(folder.countRows(), 2);
 }
 
 void TestImporter::cliExitCodes_data() {
