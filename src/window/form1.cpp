@@ -77,6 +77,7 @@ Form1::Form1(const QString& programFolder, Services services, QWidget* parent)
     buildControls();
     buildMenus();
     connectHandlers();
+    buildShortcuts();
 
     // Client area 10920 x 4395 twips, below the menu bar.
     resize(twipsToPixels(10920), twipsToPixels(4395) + menuBar()->sizeHint().height());

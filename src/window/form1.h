@@ -125,6 +125,9 @@ private:
     void buildControls();
     void buildMenus();
     void connectHandlers();
+    // Keys of the list and the window (form1_keys.cpp).
+    void buildShortcuts();
+    void popupRmenuAtSelection();
     void restoreOptions();
     // A drop of folders or of several files is an import (form1_import.cpp).
     bool importDroppedPaths(const QMimeData* mime);

@@ -1,15 +1,21 @@
 #include "window/listview1.h"
 
+#include "window/fileexistence.h"
+#include "window/filedrag.h"
 #include "window/units.h"
 
+#include <QDrag>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace kalvero::window {
 
-ListView1::ListView1(QWidget* parent) : QTreeView(parent), model_(new SoundListModel(this)) {
+ListView1::ListView1(QWidget* parent)
+    : QTreeView(parent), model_(new SoundListModel(this)), fileStates_(new MissingFileDelegate(this)) {
     setObjectName(QStringLiteral("ListView1"));
     // A flat list: every row the same height, so a million rows cost no layout.
     setRootIsDecorated(false);
@@ -21,6 +27,13 @@ ListView1::ListView1(QWidget* parent) : QTreeView(parent), model_(new SoundListM
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSortingEnabled(false);
     setModel(model_);
+    setItemDelegate(fileStates_);
+    // Whether a file exists is asked again for each load.
+    connect(model_, &QAbstractItemModel::modelReset, fileStates_->existence(), &FileExistence::clear);
+    // Rows drag out as files; a press that does not move only selects.
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragOnly);
+    setDefaultDropAction(Qt::CopyAction);
     header()->setSectionsClickable(true);
     header()->setSectionsMovable(false);
     header()->setStretchLastSection(false);
@@ -87,6 +100,22 @@ void ListView1::mousePressEvent(QMouseEvent* event) {
     // The control selects first (a right press selects the row under it too);
     // the handler then reads the selection as it stands.
     QTreeView::mousePressEvent(event);
+void ListView1::startDrag(Qt::DropActions) {
+    // In list order, whatever order the rows were picked in.
+    std::vector<int> rows;
+    for (const QItemSelectionRange& range : selectionModel()->selection())
+        for (int row = range.top(); row <= range.bottom(); ++row) rows.push_back(row);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    QStringList paths;
+    for (int row : rows) paths.append(model_->text(row, MissingFileDelegate::kPathColumn));
+    QMimeData* mime = fileDragData(paths);
+    if (!mime) return;
+    auto* drag = new QDrag(this);
+    drag->setMimeData(mime);
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
+}
+
     emit MouseDown(event->button());
 }
 

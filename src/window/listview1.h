@@ -7,6 +7,8 @@
 
 namespace kalvero::window {
 
+class MissingFileDelegate;
+
 // The report-style list of entries: rows of items under clickable column
 // headers. Positions of items and columns count from 1. An item's text is
 // field 0 of its row, sub-item k is field k.
@@ -19,6 +21,8 @@ public:
     explicit ListView1(QWidget* parent = nullptr);
 
     SoundListModel* rows() const { return model_; }
+    // Draws rows whose file is missing apart.
+    MissingFileDelegate* fileStates() const { return fileStates_; }
 
     void clearItems();
     void clearColumns();
@@ -50,9 +54,11 @@ signals:
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
+    MissingFileDelegate* fileStates_;
 private:
     SoundListModel* model_;
     QVector<int> widthTwips_;

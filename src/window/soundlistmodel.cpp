@@ -32,6 +32,10 @@ QVariant SoundListModel::headerData(int section, Qt::Orientation orientation, in
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 
+Qt::ItemFlags SoundListModel::flags(const QModelIndex& index) const {
+    return QAbstractTableModel::flags(index) | (index.isValid() ? Qt::ItemIsDragEnabled : Qt::NoItemFlags);
+}
+
 void SoundListModel::clearRows() {
     beginResetModel();
     // The row records and text blocks are kept for the next load: the next

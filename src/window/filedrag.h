@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QStringList>
+
+class QMimeData;
+
+namespace kalvero::window {
+
+// What dragging entries out of the list offers: the files as a URI list (for
+// file managers and audio editors) and the paths as plain text, one a line.
+// A path that is not absolute names no file that another program can find:
+// it goes into the text only. Empty paths are left out. Null when nothing
+// is left to drag.
+QMimeData* fileDragData(const QStringList& paths);
+
+}  // namespace kalvero::window
