@@ -1,7 +1,7 @@
 #include "window/listview1.h"
 
-#include "window/fileexistence.h"
 #include "window/filedrag.h"
+#include "window/fileexistence.h"
 #include "window/units.h"
 
 #include <QDrag>
@@ -15,7 +15,9 @@
 namespace kalvero::window {
 
 ListView1::ListView1(QWidget* parent)
-    : QTreeView(parent), model_(new SoundListModel(this)), fileStates_(new MissingFileDelegate(this)) {
+    : QTreeView(parent),
+      model_(new SoundListModel(this)),
+      fileStates_(new MissingFileDelegate(this)) {
     setObjectName(QStringLiteral("ListView1"));
     // A flat list: every row the same height, so a million rows cost no layout.
     setRootIsDecorated(false);
@@ -29,7 +31,8 @@ ListView1::ListView1(QWidget* parent)
     setModel(model_);
     setItemDelegate(fileStates_);
     // Whether a file exists is asked again for each load.
-    connect(model_, &QAbstractItemModel::modelReset, fileStates_->existence(), &FileExistence::clear);
+    connect(model_, &QAbstractItemModel::modelReset, fileStates_->existence(),
+            &FileExistence::clear);
     // Rows drag out as files; a press that does not move only selects.
     setDragEnabled(true);
     setDragDropMode(QAbstractItemView::DragOnly);

@@ -33,7 +33,8 @@ QVariant SoundListModel::headerData(int section, Qt::Orientation orientation, in
 }
 
 Qt::ItemFlags SoundListModel::flags(const QModelIndex& index) const {
-    return QAbstractTableModel::flags(index) | (index.isValid() ? Qt::ItemIsDragEnabled : Qt::NoItemFlags);
+    return QAbstractTableModel::flags(index) |
+           (index.isValid() ? Qt::ItemIsDragEnabled : Qt::NoItemFlags);
 }
 
 void SoundListModel::clearRows() {
