@@ -103,6 +103,17 @@ void ListView1::mousePressEvent(QMouseEvent* event) {
     // The control selects first (a right press selects the row under it too);
     // the handler then reads the selection as it stands.
     QTreeView::mousePressEvent(event);
+    emit MouseDown(event->button());
+}
+
+void ListView1::mouseReleaseEvent(QMouseEvent* event) {
+    QTreeView::mouseReleaseEvent(event);
+    if (event->button() != Qt::LeftButton) return;
+    // The release that ends a double click is no click of its own.
+    if (std::exchange(releaseEndsDoubleClick_, false)) return;
+    if (viewport()->rect().contains(event->position().toPoint())) emit Click();
+}
+
 void ListView1::startDrag(Qt::DropActions) {
     // In list order, whatever order the rows were picked in.
     std::vector<int> rows;
@@ -117,17 +128,6 @@ void ListView1::startDrag(Qt::DropActions) {
     auto* drag = new QDrag(this);
     drag->setMimeData(mime);
     drag->exec(Qt::CopyAction, Qt::CopyAction);
-}
-
-    emit MouseDown(event->button());
-}
-
-void ListView1::mouseReleaseEvent(QMouseEvent* event) {
-    QTreeView::mouseReleaseEvent(event);
-    if (event->button() != Qt::LeftButton) return;
-    // The release that ends a double click is no click of its own.
-    if (std::exchange(releaseEndsDoubleClick_, false)) return;
-    if (viewport()->rect().contains(event->position().toPoint())) emit Click();
 }
 
 void ListView1::mouseDoubleClickEvent(QMouseEvent* event) {
