@@ -54,13 +54,13 @@ signals:
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
-    void startDrag(Qt::DropActions supportedActions) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
 
-    MissingFileDelegate* fileStates_;
 private:
     SoundListModel* model_;
+    MissingFileDelegate* fileStates_;
     QVector<int> widthTwips_;
     bool releaseEndsDoubleClick_ = false;
 };
