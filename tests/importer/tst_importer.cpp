@@ -19,6 +19,8 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QProcess>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
 #include <csignal>
@@ -477,6 +479,8 @@ void TestImporter::windowImport_data() {
         << "drop" << QStringList{u"A/one.wav"_s} << -1;
     QTest::newRow("Import Folder...") << "menu" << QStringList{u""_s} << 2;
     QTest::newRow("Import Folder... cancelled") << "menu" << QStringList{} << -1;
+    // Enough files that the walk is still running when Cancel is pressed.
+    QTest::newRow("Cancel in the progress dialog") << "cancel" << QStringList{u"C"_s} << 0;
 }
 
 void TestImporter::windowImport() {
@@ -488,6 +492,10 @@ void TestImporter::windowImport() {
     folder.createCatalogue({{0, u"old"_s, u"/x/old.wav"_s, u""_s, u""_s}});
     QTemporaryDir dir;
     makeTree(dir.path(), {u"A/one.wav"_s, u"B/two.wav"_s});
+    if (how == QLatin1String("cancel")) {
+        QDir(dir.path()).mkdir(u"C"_s);
+        for (int i = 0; i < 5000; ++i) writeTinyWav(dir.filePath(u"C/%1.wav"_s.arg(i)));
+    }
     auto dialogs = std::make_shared<test::ScriptedDialogs>();
     auto form = test::makeForm(folder, dialogs);
     QSignalSpy loads(form.get(), &window::Form1::loadFinished);
@@ -513,6 +521,12 @@ void TestImporter::windowImport() {
         QCOMPARE(items.value(at)->text(), QStringLiteral("Import Folder..."));
         QCOMPARE(items.value(at + 1)->objectName(), QStringLiteral("ExitM"));
         dialogs->folders.push_back(paths.isEmpty() ? QString() : paths.first());
+        // Cancel is pressed as soon as the dialog is up, before the walk has begun.
+        if (how == QLatin1String("cancel"))
+            QTimer::singleShot(0, form.get(), [] {
+                if (auto* d = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget()))
+                    d->findChild<QPushButton*>()->click();
+            });
         items.value(at)->trigger();
     }
     if (added < 0) {
@@ -524,10 +538,18 @@ void TestImporter::windowImport() {
         return;
     }
     QTRY_COMPARE(dialogs->messages.size(), 1);
-    QCOMPARE(dialogs->messages[0].text,
-             QStringLiteral("Added %1 sound files. Skipped 0 already in the catalogue, %1 not "
-                            "readable.")
-                 .arg(added));
+    QString text = dialogs->messages[0].text;
+    if (how == QLatin1String("cancel")) {
+        // Stopped after the batch being stored, which is kept whole.
+        const QString head = u"Import cancelled. What was added so far is kept.\n\n"_s;
+        QVERIFY2(text.startsWith(head), qPrintable(text));
+        text.remove(0, head.size());
+        added = int(folder.countRows() - 1);
+        QVERIFY(added < 5000);
+    }
+    QCOMPARE(
+        text,
+        u"Added %1 sound files. Skipped 0 already in the catalogue, %1 not readable."_s.arg(added));
     QCOMPARE(loads.size(), 1);
     QCOMPARE(form->list()->count(), 1 + added);
 }
