@@ -32,9 +32,22 @@ QVariant SoundListModel::headerData(int section, Qt::Orientation orientation, in
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 
+QModelIndex SoundListModel::index(int row, int column, const QModelIndex& parent) const {
+    // The view asks for the index of every row each time it lays the list
+    // out (a million at a time): answer without the generic checks' calls.
+    if (parent.isValid() || row < 0 || row >= committed_ || column < 0 ||
+        column >= static_cast<int>(titles_.size()))
+        return {};
+    return createIndex(row, column);
+}
+
 Qt::ItemFlags SoundListModel::flags(const QModelIndex& index) const {
-    return QAbstractTableModel::flags(index) |
-           (index.isValid() ? Qt::ItemIsDragEnabled : Qt::NoItemFlags);
+    // Asked for every row at each layout, as index() is.
+    if (!index.isValid() || index.model() != this || index.row() >= committed_ ||
+        index.column() >= static_cast<int>(titles_.size()))
+        return Qt::NoItemFlags;
+    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren |
+           Qt::ItemIsDragEnabled;
 }
 
 void SoundListModel::clearRows() {

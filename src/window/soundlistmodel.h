@@ -27,6 +27,7 @@ public:
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     // Rows can be dragged out as files.
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
