@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <atomic>
+#include <mutex>
 
 namespace kalvero::store {
 
@@ -24,14 +26,69 @@ const char* const kCreateTable =
     "Category TEXT COLLATE NOCASE, "
     "DescriptionData TEXT COLLATE NOCASE)";
 
+QByteArray pragmaValue(const Connection& c, const QByteArray& pragma) {
+    Statement st(c, "PRAGMA " + pragma);
+    return st.step() ? st.textBytes(0) : QByteArray();
+}
+
+// What the engine in this process says of itself, read once.
+struct CipherLibrary {
+    QByteArray version;  // "3.4.1", "4.6.1 community"; empty for plain SQLite
+    int major = 0;
+    std::atomic<bool> formatChecked = false;  // connections may open on other threads
+};
+
+CipherLibrary& cipherLibrary(const Connection& c) {
+    static CipherLibrary library;
+    static std::once_flag read;
+    std::call_once(read, [&c] {
+        library.version = pragmaValue(c, "cipher_version");
+        library.major = library.version.left(library.version.indexOf('.')).toInt();
+    });
+    return library;
+}
+
 void keyWith(Connection& c, const QByteArray& key) {
+    // SQLCipher 4 lays out a new file's pages when the key is given: told
+    // only afterwards to behave as version 3, it would still reserve room on
+    // every page for its own, longer page checksums.
+    if (cipherLibrary(c).major >= 4) c.exec("PRAGMA cipher_default_compatibility = 3");
     const int rc = sqlite3_key(c.handle(), key.constData(), static_cast<int>(key.size()));
     if (rc != SQLITE_OK) c.fail(rc, QByteArrayLiteral("PRAGMA key"));
 }
 
-void configure(Connection& c) {
+// The file format is the one SQLCipher 3 makes by default, with 16 KiB pages:
+// PBKDF2-HMAC-SHA1 with 64,000 rounds, HMAC-SHA1 on every page. SQLCipher 4
+// creates and opens other files unless told to behave as version 3, so the
+// format is pinned on every connection, and once per run the engine is asked
+// whether it took the settings. An engine that cannot keep the format is
+// refused before it writes anything.
+void pinFileFormat(Connection& c) {
+    CipherLibrary& library = cipherLibrary(c);
+    if (library.major >= 4) c.exec("PRAGMA cipher_compatibility = 3");
     c.exec(QByteArrayLiteral("PRAGMA cipher_page_size = ") +
            QByteArray::number(Catalogue::kCipherPageSize));
+    if (library.formatChecked) return;
+    bool pinned = library.major >= 3 &&
+                  pragmaValue(c, "kdf_iter") == QByteArray::number(kKdfIterations) &&
+                  pragmaValue(c, "cipher_page_size") == QByteArray::number(Catalogue::kCipherPageSize);
+    if (pinned && library.major >= 4) {
+        pinned = pragmaValue(c, "cipher_kdf_algorithm") == "PBKDF2_HMAC_SHA1" &&
+                 pragmaValue(c, "cipher_hmac_algorithm") == "HMAC_SHA1";
+    }
+    if (!pinned) {
+        throw DbError(SQLITE_FORMAT,
+                      QStringLiteral("The encryption library (SQLCipher %1) cannot keep the "
+                                     "catalogue's file format.")
+                          .arg(library.version.isEmpty() ? QStringLiteral("missing")
+                                                         : QString::fromUtf8(library.version)),
+                      QString());
+    }
+    library.formatChecked = true;
+}
+
+void configure(Connection& c) {
+    pinFileFormat(c);
     // Sorts stay in memory: faster, and no entry text reaches a temporary file.
     c.exec("PRAGMA temp_store = MEMORY");
     sqlite3_busy_timeout(c.handle(), Catalogue::kBusyTimeoutMs);
