@@ -1,9 +1,11 @@
 #include "desktop/appicon.h"
+#include "prefs/textlocale.h"
 #include "window/form1.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+    kalvero::prefs::useUtf8Locale();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kalvero"));
     QApplication::setOrganizationName(QStringLiteral("Kalvero"));

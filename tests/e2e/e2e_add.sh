@@ -2,21 +2,25 @@
 # Adds an entry through the real window: "Add" with an empty "Sound File:" box
 # is refused with a message box, then a name and a file typed into the panel
 # are stored, exactly as typed, in the encrypted catalogue beside the program.
+# The program runs with an empty environment (no locale set at all), as from a
+# bare login: non-ASCII text is stored as typed, and a click on the new row
+# plays a file whose name is not ASCII, in a player whose title shows it.
 set -euo pipefail
+# This script's own matching of non-ASCII titles needs a UTF-8 locale.
+export LC_ALL=C.UTF-8
 
 work=$(mktemp -d)
 app="$work/program"
 pid=""
 trap 'if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi; rm -rf "$work"' EXIT
 cp -r "$KALVERO_BIN" "$app"
-export XDG_CONFIG_HOME="$work/config"
 mkdir -p "$KALVERO_SHOTS"
 
-fail() { echo "e2e_add: $*" >&2; exit 1; }
+fail() { import -window root "$KALVERO_SHOTS/e2e_add_failed.png" 2>/dev/null || true; echo "e2e_add: $*" >&2; exit 1; }
 
 # Runs one query on the program's catalogue with the sqlcipher shell.
 catalogue() {
-    printf "PRAGMA key='4862vemo';\nPRAGMA cipher_page_size=16384;\n.mode list\n.separator |\n%s\n" "$1" \
+    printf "PRAGMA key='4862vemo';\nPRAGMA cipher_compatibility=3;\nPRAGMA cipher_page_size=16384;\n.mode list\n.separator |\n%s\n" "$1" \
         | sqlcipher "$app/Kalverodb.mdb" | grep -vx ok
 }
 
@@ -31,8 +35,10 @@ wait_for() {
     done
 }
 
+mkdir -p "$work/home" "$work/sounds"
 cd /
-"$app/kalvero" &
+env -i HOME="$work/home" PATH="$PATH" TERM=dumb DISPLAY="$DISPLAY" SDL_AUDIODRIVER=dummy \
+    "$app/kalvero" &
 pid=$!
 
 wid=$(timeout 20 xdotool search --sync --name '^Kalvero 2\.1 - ' | head -n 1)
@@ -76,13 +82,23 @@ wait_for 10 no_box || fail "the message box did not close"
 [ "$(catalogue 'select count(*) from SoundData;')" = 0 ] || fail "an entry was stored without a file"
 
 # The name box still holds "no file"; select it all and type over it.
-name="O'Neil's  bell 100%_"
-file="/home/user/Sounds/door bell's.wav"
+name="O'Neil's  bell 100%_ Zoë звук 音"
+file="$work/sounds/Zoë's звук.wav"
+# 30 s of silence (8000 Hz, mono, 16-bit WAV) for the player.
+{
+    printf 'RIFF\xa4\x53\x07\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00'
+    printf '\x40\x1f\x00\x00\x80\x3e\x00\x00\x02\x00\x10\x00data\x00\x53\x07\x00'
+    head -c 480000 /dev/zero
+} > "$file"
 click_text1
 xdotool key --clearmodifiers ctrl+a
 xdotool type --delay 20 "$name"
+# Typing letters the keyboard map lacks remaps a spare key on the way, and the
+# window reads the new map before it takes the next click.
+sleep 0.5
 click_text2
 xdotool type --delay 20 "$file"
+sleep 0.5
 click_add
 
 stored() { [ "$(catalogue 'select count(*) from SoundData;')" = 1 ]; }
@@ -94,4 +110,14 @@ expected="$name|$file|||text"
 sleep 0.3  # let the reloaded list paint before the screenshot
 import -window root "$KALVERO_SHOTS/e2e_add.png"
 kill -0 "$pid" || fail "the program ended"
-echo "entry stored as typed: $row; screenshots in $KALVERO_SHOTS"
+echo "entry stored as typed: $row"
+
+# A click on the one row (the list starts 835 twips down, under its header)
+# plays the file: "Play Sound on Click" is on by default.
+click_at 2000 1270 0 0
+player=$(timeout 20 xdotool search --sync --onlyvisible --name "^Zoë's звук\.wav - KZW4\$" | head -n 1) \
+    || fail "no player window titled with the file's name"
+[ -n "$player" ] || fail "no player window titled with the file's name"
+import -window root "$KALVERO_SHOTS/e2e_add_played.png"
+xdotool key --window "$player" Escape
+echo "the player played $file; screenshots in $KALVERO_SHOTS"

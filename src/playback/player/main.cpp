@@ -2,6 +2,7 @@
 // Usage: KZW4 "<path>::<access token>"
 
 #include "desktop/appicon.h"
+#include "prefs/textlocale.h"
 #include "playback/player/playerarguments.h"
 #include "playback/player/playerwindow.h"
 
@@ -9,6 +10,7 @@
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
+    kalvero::prefs::useUtf8Locale();
     using namespace kalvero::player;
     const PlayerArguments arguments = checkPlayerArguments(argc, argv);
     if (!arguments.accepted) {
