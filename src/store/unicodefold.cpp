@@ -42,7 +42,7 @@ inline char32_t decodeUtf8(const unsigned char*& p, const unsigned char* end) {
     if (c >= 0xF0 && c <= 0xF4) {
         extra = 3;
         cp = c & 0x07;
-    } else if (c >= 0xE0) {
+    } else if (c >= 0xE0 && c <= 0xEF) {
         extra = 2;
         cp = c & 0x0F;
     } else if (c >= 0xC2 && c <= 0xDF) {

@@ -314,9 +314,10 @@ bool Form1::loadList(qint16 SortInt, std::optional<qint16> decidedFrom) {
     ListView1->clearColumns();
     firstRowsShown_ = false;
     emit statementIssued(sql);
-    // No stored text holds a NUL (Add refuses them), so a search text with one
-    // matches nothing; the engine would read the statement only up to it.
-    if (!sql.contains(QChar(0))) {
+    // No stored text holds a NUL or half of a surrogate pair (Add refuses
+    // them), so a search text with one matches nothing: the engine would read
+    // the statement only up to a NUL, and a half pair would become U+FFFD.
+    if (!sql.contains(QChar(0)) && QStringView(sql).isValidUtf16()) {
         store::Statement rows = catalogue_.query(sql);
         std::string_view fields[SoundListModel::kMaxFields];
         qint64 counter = 0;
@@ -359,7 +360,7 @@ bool Form1::loadList(qint16 SortInt, std::optional<qint16> decidedFrom) {
 }
 
 bool Form1::operationTurn() {
-    if (loading_ && !firstRowsShown_ && ListView1->rows()->stagedRowCount() > 0) {
+    if (loading_ && !firstRowsShown_ && ListView1->rows()->heldRowCount() > 0) {
         // The first rows are shown at once; the rest all together at the end,
         // since every change of the row count makes the view lay out all its
         // rows again.

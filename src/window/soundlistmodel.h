@@ -40,7 +40,8 @@ public:
     void appendRow(const std::string_view* fields, int count);
     // Makes the staged rows visible.
     void commitRows();
-    int stagedRowCount() const { return static_cast<int>(rows_.size()); }
+    // Every row held, shown or staged (rowCount() counts the shown ones).
+    int heldRowCount() const { return static_cast<int>(rows_.size()); }
 
     QString text(int row, int field) const;
     std::string_view bytes(int row, int field) const;

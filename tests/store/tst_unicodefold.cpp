@@ -70,8 +70,22 @@ void UnicodeFoldTest::malformedBytesAreNoWildcards() {
         QVERIFY(!like.matches("a"));
         QVERIFY(like.matches(pattern));
     }
-    QVERIFY(compareNoCase("\xC1\x81", "A") != 0);  // overlong "A"
-    QVERIFY(compareNoCase("\xE0\x80\xA5", "%") != 0);
+    // Malformed bytes never equal a real character: overlong forms, and lead
+    // bytes F5..FF that are no lead byte at all.
+    const std::pair<std::string, std::string> distinct[] = {
+        {"\xC1\x81", "A"},                     // overlong "A"
+        {"\xE0\x80\xA5", "%"},                // overlong "%"
+        {"\xF8\x80\x80", "\xE8\x80\x80"},      // F8 is no lead byte: not U+8000
+        {"\xFF\xBF\xBF", "\xEF\xBF\xBF"},      // not U+FFFF
+    };
+    for (const auto& [bytes, character] : distinct) {
+        QVERIFY2(compareNoCase(bytes, character) != 0, character.c_str());
+        if (character != "%") QVERIFY(!LikePattern(character).matches(bytes));
+        QVERIFY(!LikePattern(bytes).matches(character));
+    }
+    // Three malformed bytes are three characters, not one (U+D800).
+    QVERIFY(!LikePattern("_").matches("\xFD\xA0\x80"));
+    QVERIFY(LikePattern("___").matches("\xFD\xA0\x80"));
 }
 
 void UnicodeFoldTest::likeThroughEngine() {
