@@ -24,7 +24,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -163,7 +162,7 @@ int main(int argc, char** argv) {
 
     // The user's own options stay untouched.
     QTemporaryDir settings;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(settings.path()));
 
     const QString folder = bench::cachedCatalogue(cacheRoot, entries);
     auto dialogs = std::make_shared<ReportingDialogs>();

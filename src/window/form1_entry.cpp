@@ -161,7 +161,6 @@ void Form1::ListView1_MouseDown(Qt::MouseButton button) {
     if (const int position = lastSelectedPosition(); position > 0)
         selectionTag_ =
             ListView1->itemText(position) + QLatin1Char('-') + QString::number(position);
-    Rmenu->setProperty("Tag", selectionTag_);
     if (button == Qt::RightButton) Rmenu->popup(QCursor::pos());
 }
 
@@ -201,7 +200,13 @@ void Form1::DeleteMenu_Click() {
     } else {
         row = ListView1->rows()->findRowByFirstField(id.toStdString()) + 1;
     }
-    if (row == 0) return;
+    if (row == 0) {
+        showMessage(QStringLiteral("Kalvero"),
+                    QStringLiteral("The entry %1 is no longer in the list, so nothing was deleted. "
+                                   "Select the entry again and delete it from there.")
+                        .arg(id));
+        return;
+    }
 
     try {
         changing_ = true;

@@ -75,17 +75,6 @@ int ListView1::columnWidthTwips(int position) const {
     return shown == std::max(1, twipsToPixels(twips)) ? twips : pixelsToTwips(shown);
 }
 
-bool ListView1::isSelected(int position) const {
-    if (position < 1 || position > count()) return false;
-    return selectionModel()->isRowSelected(position - 1, {});
-}
-
-void ListView1::setNotSelected(int position) {
-    if (position < 1 || position > count()) return;
-    selectionModel()->select(model_->index(position - 1, 0),
-                             QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
-}
-
 void ListView1::clearSelectionFlags() { selectionModel()->clearSelection(); }
 
 void ListView1::selectItem(int position, bool add) {

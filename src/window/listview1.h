@@ -40,8 +40,6 @@ public:
     int count() const { return model_->rowCount(); }
     QString itemText(int position) const { return model_->text(position - 1, 0); }
     QString subItemText(int position, int k) const { return model_->text(position - 1, k); }
-    bool isSelected(int position) const;
-    void setNotSelected(int position);
     void clearSelectionFlags();
     void removeItem(int position);
     void selectItem(int position, bool add = false);
