@@ -248,13 +248,14 @@ private:
                       "SELECT 'locked', count(*) FROM SoundData;\n");
         QByteArray out;
         QDeadlineTimer deadline(20000);
-        while (!out.contains('\n') && !deadline.hasExpired() &&
+        // SQLCipher 4's shell answers the key with a line "ok" first.
+        while (!out.contains("locked|") && !deadline.hasExpired() &&
                shell_->state() == QProcess::Running) {
             shell_->waitForReadyRead(100);
             out += shell_->readAllStandardOutput();
         }
         // It counted the rows through the key: the transaction is real.
-        if (!out.startsWith("locked|"))
+        if (!out.contains("locked|"))
             return QStringLiteral("the shell holds no lock: ") +
                    QString::fromUtf8(out + shell_->readAllStandardError());
         return {};
