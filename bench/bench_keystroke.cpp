@@ -49,29 +49,6 @@ public:
     int messages = 0;
 };
 
-volatile size_t readSink = 0;
-
-// The engine alone: prepare the select and step through every row, reading
-// each field's text, on a connection opened beforehand.
-double floorMs(const store::Connection& c, const QString& sql, qint64& rows) {
-    QElapsedTimer timer;
-    timer.start();
-    store::Statement st(c, sql.toUtf8());
-    rows = 0;
-    size_t bytes = 0;
-    while (st.step()) {
-        for (int k = 0; k < st.columnCount(); ++k) {
-            int n = 0;
-            st.text(k, n);
-            bytes += static_cast<size_t>(n);
-        }
-        ++rows;
-    }
-    const double ms = timer.nsecsElapsed() / 1e6;
-    readSink = readSink + bytes;  // so that the reads cannot be left out
-    return ms;
-}
-
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
@@ -189,7 +166,7 @@ int main(int argc, char** argv) {
         ++loads;
     });
 
-    const store::Connection floorConnection = store::openCatalogueFile(
+    store::Connection floorConnection = store::openCatalogueFile(
         QDir(folder).filePath(QString::fromLatin1(store::Catalogue::kFileName)),
         SQLITE_OPEN_READONLY);
 
@@ -216,7 +193,7 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "keystroke %lld ran %d loads\n", static_cast<long long>(i),
                              loads - loadsBefore);
             qint64 rows = 0;
-            const double floor = floorMs(floorConnection, lastSql, rows);
+            const double floor = bench::floorMs(floorConnection, lastSql, &rows);
             if (rows != form.list()->count())
                 std::fprintf(stderr, "the list shows %d rows, the select gives %lld\n",
                              form.list()->count(), static_cast<long long>(rows));

@@ -6,6 +6,7 @@
 # bare login: non-ASCII text is stored as typed, and a click on the new row
 # plays a file whose name is not ASCII, in a player whose title shows it.
 set -euo pipefail
+. "$(dirname "$0")/lib.sh"
 # This script's own matching of non-ASCII titles needs a UTF-8 locale.
 export LC_ALL=C.UTF-8
 
@@ -19,21 +20,7 @@ mkdir -p "$KALVERO_SHOTS"
 fail() { import -window root "$KALVERO_SHOTS/e2e_add_failed.png" 2>/dev/null || true; echo "e2e_add: $*" >&2; exit 1; }
 
 # Runs one query on the program's catalogue with the sqlcipher shell.
-catalogue() {
-    printf "PRAGMA key='4862vemo';\nPRAGMA cipher_compatibility=3;\nPRAGMA cipher_page_size=16384;\n.mode list\n.separator |\n%s\n" "$1" \
-        | sqlcipher "$app/Kalverodb.mdb" | grep -vx ok
-}
-
-# Waits up to $1 seconds for the command after it to succeed.
-wait_for() {
-    local seconds=$1
-    shift
-    local end=$((SECONDS + seconds))
-    until "$@"; do
-        [ "$SECONDS" -lt "$end" ] || return 1
-        sleep 0.1
-    done
-}
+catalogue() { catalogue_sql "$app/Kalverodb.mdb" "$1"; }
 
 mkdir -p "$work/home" "$work/sounds"
 cd /
@@ -64,7 +51,6 @@ click_at() {  # left top width height (twips)
     xdotool mousemove --sync "$x" "$y" click 1
 }
 click_text1() { click_at $((840 + 120)) 120 1455 285; }
-click_text2() { click_at $((3600 + 120)) 120 1455 285; }
 click_add() { click_at $((3840 + 120)) $((360 + 120)) 1215 255; }
 
 # "Add" with nothing in the "Sound File:" box: a message box titled with the
@@ -93,12 +79,12 @@ file="$work/sounds/Zoë's звук.wav"
 click_text1
 xdotool key --clearmodifiers ctrl+a
 xdotool type --delay 20 "$name"
-# Typing letters the keyboard map lacks remaps a spare key on the way, and the
-# window reads the new map before it takes the next click.
-sleep 0.5
-click_text2
+# Letters the keyboard map lacks are typed through a spare key remapped on the
+# way; the window manager catches up with each new map, and a click made
+# meanwhile can reach the window after keys typed later. So the focus moves
+# to "Sound File:" by key (it comes before "Name:" in the tab order).
+xdotool key --clearmodifiers shift+Tab
 xdotool type --delay 20 "$file"
-sleep 0.5
 click_add
 
 stored() { [ "$(catalogue 'select count(*) from SoundData;')" = 1 ]; }

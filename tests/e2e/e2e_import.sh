@@ -4,6 +4,7 @@
 # the folder (hidden ones and other kinds left out) are in the catalogue with
 # their names, folders and technical summaries.
 set -euo pipefail
+. "$(dirname "$0")/lib.sh"
 
 work=$(mktemp -d)
 app="$work/program"
@@ -15,20 +16,7 @@ mkdir -p "$KALVERO_SHOTS"
 
 fail() { echo "e2e_import: $*" >&2; exit 1; }
 
-catalogue() {
-    printf "PRAGMA key='4862vemo';\nPRAGMA cipher_page_size=16384;\n.mode list\n.separator |\n%s\n" "$1" \
-        | sqlcipher "$app/Kalverodb.mdb" | grep -vx ok
-}
-
-wait_for() {
-    local seconds=$1
-    shift
-    local end=$((SECONDS + seconds))
-    until "$@"; do
-        [ "$SECONDS" -lt "$end" ] || return 1
-        sleep 0.1
-    done
-}
+catalogue() { catalogue_sql "$app/Kalverodb.mdb" "$1"; }
 
 # A 16-bit mono WAV of four samples at 44100 Hz.
 wav() { printf 'RIFF\x2c\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00\x44\xac\x00\x00\x88\x58\x01\x00\x02\x00\x10\x00data\x08\x00\x00\x00\x01\x00\x02\x00\x03\x00\x04\x00' >"$1"; }
@@ -51,15 +39,19 @@ xdotool windowactivate --sync "$wid" 2>/dev/null || xdotool windowfocus --sync "
 geometry=$(xwininfo -id "$wid")
 left=$(awk '/Absolute upper-left X/ {print $NF}' <<<"$geometry")
 top=$(awk '/Absolute upper-left Y/ {print $NF}' <<<"$geometry")
-# "File" is the menu bar's first title.
-xdotool mousemove --sync $((left + 15)) $((top + 8)) click 1
-sleep 0.3
-import -window root "$KALVERO_SHOTS/e2e_import_menu.png"
-# Help, Import Folder..., Exit
-xdotool key --clearmodifiers Down Down Return
-
-picker=$(timeout 10 xdotool search --sync --name '^Import Folder$' | head -n 1) \
-    || fail "no folder picker after File > Import Folder..."
+# "File" is the menu bar's first title; its items: Help, Import Folder..., Exit.
+# A busy machine can drop keys sent before the menu takes the keyboard, so a
+# menu that opened no picker is closed and opened again.
+picker=""
+for attempt in 1 2 3; do
+    xdotool mousemove --sync $((left + 15)) $((top + 8)) click 1
+    sleep $((attempt))
+    [ "$attempt" = 1 ] && import -window root "$KALVERO_SHOTS/e2e_import_menu.png"
+    xdotool key --clearmodifiers --delay 150 Down Down Return
+    picker=$(timeout 10 xdotool search --sync --name '^Import Folder$' | head -n 1) && break
+    xdotool key --clearmodifiers Escape
+done
+[ -n "$picker" ] || fail "no folder picker after File > Import Folder..."
 xdotool windowactivate --sync "$picker" 2>/dev/null || true
 sleep 0.3
 xdotool key --clearmodifiers ctrl+a

@@ -7,6 +7,7 @@
 # Afterwards the catalogue must be as it was, and the layout test that needs
 # real window frames runs on this desktop.
 set -euo pipefail
+. "$(dirname "$0")/lib.sh"
 
 : "${KALVERO_BIN:?}" "${KALVERO_SHOTS:?}" "${KALVERO_TESTS_BIN:?}"
 mkdir -p "$KALVERO_SHOTS"
@@ -21,22 +22,6 @@ cleanup() {
 trap cleanup EXIT
 
 fail() { echo "e2e_search: $*" >&2; exit 1; }
-
-# Waits up to $1 seconds for the command in the remaining arguments to succeed.
-wait_for() {
-    local limit=$1; shift
-    local end=$((SECONDS + limit))
-    until "$@"; do
-        [ "$SECONDS" -lt "$end" ] || return 1
-        sleep 0.1
-    done
-}
-
-# Runs SQL on a program folder's catalogue with the sqlcipher shell.
-catalogue_sql() {
-    printf "PRAGMA key='4862vemo';\nPRAGMA cipher_compatibility=3;\nPRAGMA cipher_page_size=16384;\n%s\n" "$2" |
-        sqlcipher -batch -noheader "$1/Kalverodb.mdb" | grep -vx 'ok' || true
-}
 
 # A copy of the program folder with the search bar shown in its own settings.
 make_folder() {
@@ -109,11 +94,11 @@ for name in full dogs; do
     stop_program "$name"
     [ -s "$work/$name/Kalverodb.mdb" ] || fail "no catalogue was created in $name"
 done
-catalogue_sql "$work/full" "$entries"
-catalogue_sql "$work/dogs" "$(printf '%s\n' "$entries" | grep -E "\((1|3|6),")"
-[ "$(catalogue_sql "$work/full" 'select count(*) from SoundData;')" = 6 ] || fail "entries not stored"
-[ "$(catalogue_sql "$work/dogs" 'select count(*) from SoundData;')" = 3 ] || fail "entries not stored"
-before=$(catalogue_sql "$work/full" 'select * from SoundData order by ID;')
+catalogue_sql "$work/full/Kalverodb.mdb" "$entries"
+catalogue_sql "$work/dogs/Kalverodb.mdb" "$(printf '%s\n' "$entries" | grep -E "\((1|3|6),")"
+[ "$(catalogue_sql "$work/full/Kalverodb.mdb" 'select count(*) from SoundData;')" = 6 ] || fail "entries not stored"
+[ "$(catalogue_sql "$work/dogs/Kalverodb.mdb" 'select count(*) from SoundData;')" = 3 ] || fail "entries not stored"
+before=$(catalogue_sql "$work/full/Kalverodb.mdb" 'select * from SoundData order by ID;')
 
 # The reference: only the entries with "dog" in their names, same clicks and keys.
 start_program dogs
@@ -152,7 +137,7 @@ import -window root "$KALVERO_SHOTS/e2e_search_filtered.png"
 stop_program full
 
 # Filtering changed nothing in the catalogue.
-[ "$(catalogue_sql "$work/full" 'select * from SoundData order by ID;')" = "$before" ] ||
+[ "$(catalogue_sql "$work/full/Kalverodb.mdb" 'select * from SoundData order by ID;')" = "$before" ] ||
     fail "the catalogue changed"
 
 # The list's size counts the frame the window manager draws around the window.

@@ -1,0 +1,20 @@
+# Helpers the end-to-end scripts share; a script sources this file.
+
+# catalogue_sql FILE SQL: runs SQL on a catalogue file with the sqlcipher
+# shell, in the catalogue's file format, and prints the rows as a|b|c.
+catalogue_sql() {
+    printf "PRAGMA key='4862vemo';\nPRAGMA cipher_compatibility=3;\nPRAGMA cipher_page_size=16384;\n.mode list\n.separator |\n%s\n" "$2" |
+        sqlcipher -batch -noheader "$1" | { grep -vx ok || true; }
+}
+
+# wait_for SECONDS COMMAND...: waits until the command succeeds; fails when
+# the time is up.
+wait_for() {
+    local limit=$1
+    shift
+    local end=$((SECONDS + limit))
+    until "$@"; do
+        [ "$SECONDS" -lt "$end" ] || return 1
+        sleep 0.1
+    done
+}
