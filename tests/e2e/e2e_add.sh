@@ -78,13 +78,15 @@ file="$work/sounds/Zoë's звук.wav"
 } > "$file"
 click_text1
 xdotool key --clearmodifiers ctrl+a
-xdotool type --delay 20 "$name"
+# Each letter the keyboard map lacks is typed through a spare key that is
+# remapped for it and back; slow keys give the window time to read each map.
+xdotool type --delay 120 "$name"
 # Letters the keyboard map lacks are typed through a spare key remapped on the
 # way; the window manager catches up with each new map, and a click made
 # meanwhile can reach the window after keys typed later. So the focus moves
 # to "Sound File:" by key (it comes before "Name:" in the tab order).
 xdotool key --clearmodifiers shift+Tab
-xdotool type --delay 20 "$file"
+xdotool type --delay 120 "$file"
 click_add
 
 stored() { [ "$(catalogue 'select count(*) from SoundData;')" = 1 ]; }
