@@ -38,21 +38,23 @@ struct CipherLibrary {
     std::atomic<bool> formatChecked = false;  // connections may open on other threads
 };
 
-CipherLibrary& cipherLibrary(const Connection& c) {
+CipherLibrary& cipherLibrary(Connection& c) {
     static CipherLibrary library;
     static std::once_flag read;
     std::call_once(read, [&c] {
         library.version = pragmaValue(c, "cipher_version");
         library.major = library.version.left(library.version.indexOf('.')).toInt();
+        // SQLCipher 4 lays out a new file's pages when the key is given: told
+        // only afterwards to behave as version 3, it would still reserve room
+        // on every page for its own, longer page checksums. This default holds
+        // for every connection the process opens from now on.
+        if (library.major >= 4) c.exec("PRAGMA cipher_default_compatibility = 3");
     });
     return library;
 }
 
 void keyWith(Connection& c, const QByteArray& key) {
-    // SQLCipher 4 lays out a new file's pages when the key is given: told
-    // only afterwards to behave as version 3, it would still reserve room on
-    // every page for its own, longer page checksums.
-    if (cipherLibrary(c).major >= 4) c.exec("PRAGMA cipher_default_compatibility = 3");
+    cipherLibrary(c);  // the first connection sets the format's defaults
     const int rc = sqlite3_key(c.handle(), key.constData(), static_cast<int>(key.size()));
     if (rc != SQLITE_OK) c.fail(rc, QByteArrayLiteral("PRAGMA key"));
 }
@@ -69,9 +71,9 @@ void pinFileFormat(Connection& c) {
     c.exec(QByteArrayLiteral("PRAGMA cipher_page_size = ") +
            QByteArray::number(Catalogue::kCipherPageSize));
     if (library.formatChecked) return;
-    bool pinned = library.major >= 3 &&
-                  pragmaValue(c, "kdf_iter") == QByteArray::number(kKdfIterations) &&
-                  pragmaValue(c, "cipher_page_size") == QByteArray::number(Catalogue::kCipherPageSize);
+    bool pinned =
+        library.major >= 3 && pragmaValue(c, "kdf_iter") == QByteArray::number(kKdfIterations) &&
+        pragmaValue(c, "cipher_page_size") == QByteArray::number(Catalogue::kCipherPageSize);
     if (pinned && library.major >= 4) {
         pinned = pragmaValue(c, "cipher_kdf_algorithm") == "PBKDF2_HMAC_SHA1" &&
                  pragmaValue(c, "cipher_hmac_algorithm") == "HMAC_SHA1";

@@ -28,16 +28,10 @@ env -i HOME="$work/home" PATH="$PATH" TERM=dumb DISPLAY="$DISPLAY" SDL_AUDIODRIV
     "$app/kalvero" &
 pid=$!
 
-wid=$(timeout 20 xdotool search --sync --name '^Kalvero 2\.1 - ' | head -n 1)
-[ -n "$wid" ] || fail "the window did not appear"
-wait_for 10 test -s "$app/Kalverodb.mdb" || fail "no catalogue was created"
-xdotool windowactivate --sync "$wid" 2>/dev/null || xdotool windowfocus --sync "$wid"
+main_window_ready "$app"
 
 # The window's client area is 10920 x 4395 twips (15 twips a pixel) under the
 # menu bar, so the menu bar's height is what the window has beyond that.
-geometry=$(xwininfo -id "$wid")
-left=$(awk '/Absolute upper-left X/ {print $NF}' <<<"$geometry")
-top=$(awk '/Absolute upper-left Y/ {print $NF}' <<<"$geometry")
 width=$(awk '/^ *Width:/ {print $NF}' <<<"$geometry")
 height=$(awk '/^ *Height:/ {print $NF}' <<<"$geometry")
 [ "$width" -eq 728 ] || fail "window is $width pixels wide, not 728"

@@ -31,14 +31,7 @@ echo notes >"$sounds/Doors/notes.txt"
 cd /
 "$app/kalvero" &
 pid=$!
-wid=$(timeout 20 xdotool search --sync --name '^Kalvero 2\.1 - ' | head -n 1)
-[ -n "$wid" ] || fail "the window did not appear"
-wait_for 10 test -s "$app/Kalverodb.mdb" || fail "no catalogue was created"
-xdotool windowactivate --sync "$wid" 2>/dev/null || xdotool windowfocus --sync "$wid"
-
-geometry=$(xwininfo -id "$wid")
-left=$(awk '/Absolute upper-left X/ {print $NF}' <<<"$geometry")
-top=$(awk '/Absolute upper-left Y/ {print $NF}' <<<"$geometry")
+main_window_ready "$app"
 # "File" is the menu bar's first title; its items: Help, Import Folder..., Exit.
 # A busy machine can drop keys sent before the menu takes the keyboard, so a
 # menu that opened no picker is closed and opened again.

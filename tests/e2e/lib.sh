@@ -18,3 +18,16 @@ wait_for() {
         sleep 0.1
     done
 }
+
+# main_window_ready FOLDER: waits for the program's window and for its
+# catalogue in FOLDER, activates the window, and sets wid, geometry, left and
+# top (the window's place on the screen). The script defines fail.
+main_window_ready() {
+    wid=$(timeout 20 xdotool search --sync --name '^Kalvero 2\.1 - ' | head -n 1)
+    [ -n "$wid" ] || fail "the window did not appear"
+    wait_for 10 test -s "$1/Kalverodb.mdb" || fail "no catalogue was created"
+    xdotool windowactivate --sync "$wid" 2>/dev/null || xdotool windowfocus --sync "$wid"
+    geometry=$(xwininfo -id "$wid")
+    left=$(awk '/Absolute upper-left X/ {print $NF}' <<<"$geometry")
+    top=$(awk '/Absolute upper-left Y/ {print $NF}' <<<"$geometry")
+}

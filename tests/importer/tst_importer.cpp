@@ -31,15 +31,15 @@ using test::Entry;
 
 namespace {
 
-// Builds a tree from specs: "a/b.wav" a file, "d/" a folder, "name->target" a link.
-void makeTree(const QString& root, const QStringList& specs) {
-    for (const QString& spec : specs) {
-        const qsizetype arrow = spec.indexOf(QStringLiteral("->"));
-        const QString path = root + QLatin1Char('/') + (arrow < 0 ? spec : spec.left(arrow));
+// Builds a tree from items: "a/b.wav" a file, "d/" a folder, "name->target" a link.
+void makeTree(const QString& root, const QStringList& items) {
+    for (const QString& item : items) {
+        const qsizetype arrow = item.indexOf(QStringLiteral("->"));
+        const QString path = root + QLatin1Char('/') + (arrow < 0 ? item : item.left(arrow));
         QDir().mkpath(QFileInfo(path).path());
         if (arrow >= 0) {
-            QVERIFY(QFile::link(spec.mid(arrow + 2), path));
-        } else if (spec.endsWith(QLatin1Char('/'))) {
+            QVERIFY(QFile::link(item.mid(arrow + 2), path));
+        } else if (item.endsWith(QLatin1Char('/'))) {
             QVERIFY(QDir().mkpath(path));
         } else {
             QFile f(path);

@@ -228,7 +228,8 @@ void PlayScanTest::firstSelectedInListOrderPlays() {
     QCOMPARE(recorder->started.at(0).arguments, QStringList{argumentFor(filePath)});
     // Playing leaves the list and its selection alone.
     QCOMPARE(form->list()->count(), 4);
-    for (int p = 1; p <= 4; ++p) QCOMPARE(test::isSelected(form->list(), p), selectOrder.contains(p));
+    for (int p = 1; p <= 4; ++p)
+        QCOMPARE(test::isSelected(form->list(), p), selectOrder.contains(p));
     QCOMPARE(dialogs->messages.size(), 0);
 }
 

@@ -73,10 +73,10 @@ void UnicodeFoldTest::malformedBytesAreNoWildcards() {
     // Malformed bytes never equal a real character: overlong forms, and lead
     // bytes F5..FF that are no lead byte at all.
     const std::pair<std::string, std::string> distinct[] = {
-        {"\xC1\x81", "A"},                     // overlong "A"
-        {"\xE0\x80\xA5", "%"},                // overlong "%"
-        {"\xF8\x80\x80", "\xE8\x80\x80"},      // F8 is no lead byte: not U+8000
-        {"\xFF\xBF\xBF", "\xEF\xBF\xBF"},      // not U+FFFF
+        {"\xC1\x81", "A"},                 // overlong "A"
+        {"\xE0\x80\xA5", "%"},             // overlong "%"
+        {"\xF8\x80\x80", "\xE8\x80\x80"},  // F8 is no lead byte: not U+8000
+        {"\xFF\xBF\xBF", "\xEF\xBF\xBF"},  // not U+FFFF
     };
     for (const auto& [bytes, character] : distinct) {
         QVERIFY2(compareNoCase(bytes, character) != 0, character.c_str());

@@ -1210,8 +1210,8 @@ void Monkey::onLoadFinished() {
         const qint64 id =
             QByteArray(idText.data(), static_cast<qsizetype>(idText.size())).toLongLong(&ok);
         const auto it = mirror_.find(id);
-        if (!ok || it == mirror_.end() || !passes(it->second.entry, it->second.foldedTexts, filters) ||
-            !seen.insert(id).second) {
+        if (!ok || it == mirror_.end() ||
+            !passes(it->second.entry, it->second.foldedTexts, filters) || !seen.insert(id).second) {
             fault(QStringLiteral("row %1 shows entry %2, which the load should not show")
                       .arg(r + 1)
                       .arg(QString::fromUtf8(idText)));

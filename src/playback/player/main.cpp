@@ -2,9 +2,9 @@
 // Usage: KZW4 "<path>::<access token>"
 
 #include "desktop/appicon.h"
-#include "prefs/textlocale.h"
 #include "playback/player/playerarguments.h"
 #include "playback/player/playerwindow.h"
+#include "prefs/textlocale.h"
 
 #include <QApplication>
 #include <cstdio>
