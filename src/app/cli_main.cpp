@@ -1,4 +1,4 @@
-#include "importer/cli.h"
+#include "cli/cli.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -7,8 +7,8 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kalvero-cli"));
     QCoreApplication::setOrganizationName(QStringLiteral("Kalvero"));
-    kalvero::importer::cli::Console console(stdout, stderr);
+    kalvero::cli::Console console(stdout, stderr);
     // The default catalogue lives beside the program, as the window's does.
-    return kalvero::importer::cli::run(QCoreApplication::arguments(),
+    return kalvero::cli::run(QCoreApplication::arguments(),
                                        QCoreApplication::applicationDirPath(), console);
 }

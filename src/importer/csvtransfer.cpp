@@ -2,6 +2,7 @@
 
 #include "store/catalogue.h"
 #include "store/dberrortext.h"
+#include "store/transaction.h"
 
 #include <csv.h>
 
@@ -25,7 +26,7 @@ void appendQuoted(QByteArray& out, const char* text, int bytes) {
     out += '"';
 }
 
-// Gathers libsndfile-style callbacks from libcsv into records, checking each
+// Gathers libcsv's field and record callbacks into records, checking each
 // field as it comes.
 struct Reader {
     std::vector<std::optional<QByteArray>> record;
@@ -200,28 +201,22 @@ CsvOutcome importCsv(const QString& cataloguePath, const QString& csvPath) {
     }
     try {
         store::Connection connection = openExisting(cataloguePath);
-        sqlite3_busy_timeout(connection.handle(), 60000);
-        connection.exec("BEGIN IMMEDIATE");
-        try {
-            store::Statement insert(connection,
-                                    QByteArrayLiteral("insert into SoundData (NameData, FilePath, "
-                                                      "Category, DescriptionData) values (?, ?, "
-                                                      "?, ?)"));
-            for (const CsvEntry& row : parsed.rows) {
-                insert.reset();
-                for (int c = 0; c < 4; ++c) {
-                    if (row[size_t(c)])
-                        insert.bindText(c + 1, *row[size_t(c)]);
-                    else
-                        insert.bindNull(c + 1);
-                }
-                insert.step();
+        sqlite3_busy_timeout(connection.handle(), store::kBulkBusyTimeoutMs);
+        store::Transaction transaction(connection);
+        store::Statement insert(
+            connection, QByteArrayLiteral("insert into SoundData (NameData, FilePath, "
+                                          "Category, DescriptionData) values (?, ?, ?, ?)"));
+        for (const CsvEntry& row : parsed.rows) {
+            insert.reset();
+            for (int c = 0; c < 4; ++c) {
+                if (row[size_t(c)])
+                    insert.bindText(c + 1, *row[size_t(c)]);
+                else
+                    insert.bindNull(c + 1);
             }
-        } catch (...) {
-            sqlite3_exec(connection.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-            throw;
+            insert.step();
         }
-        connection.exec("COMMIT");
+        transaction.commit();
     } catch (const store::DbError& error) {
         outcome.error =
             store::describeFailure(QStringLiteral("add the rows to"), cataloguePath, error);

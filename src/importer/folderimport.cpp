@@ -3,6 +3,7 @@
 #include "importer/soundinfo.h"
 #include "importer/soundwalk.h"
 #include "store/catalogue.h"
+#include "store/transaction.h"
 
 #include <QElapsedTimer>
 #include <condition_variable>
@@ -16,9 +17,6 @@ namespace kalvero::importer {
 
 namespace {
 
-// An import waits this long for another program's lock on the catalogue; the
-// window's longest hold is a list load of a million entries.
-constexpr int kImportBusyTimeoutMs = 60000;
 // A batch is stored after this long even when it is not full, so that a slow
 // disk still shows progress and a cancel never waits for thousands of files.
 constexpr qint64 kBatchMaxMs = 2000;
@@ -105,7 +103,7 @@ private:
     void store(const Batch& batch) {
         // The write lock is taken first, so that what another program added
         // since the last batch is seen before deciding what to skip.
-        connection_.exec("BEGIN IMMEDIATE");
+        store::Transaction transaction(connection_);
         try {
             store::Statement others(
                 connection_, QByteArrayLiteral("select ID, FilePath from SoundData where ID > ?"));
@@ -139,14 +137,13 @@ private:
             if (added > 0)
                 lastSeenId_ =
                     std::max(lastSeenId_, sqlite3_last_insert_rowid(connection_.handle()));
-            connection_.exec("COMMIT");
+            transaction.commit();
             progress_.added.fetch_add(added);
             progress_.unreadable.fetch_add(unreadable);
             progress_.skipped.fetch_add(skipped);
         } catch (...) {
+            // The transaction rolls back: nothing of the batch stays.
             if (insert_) insert_->reset();
-            // Rolls back unless the engine already did; either way nothing of the batch stays.
-            sqlite3_exec(connection_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
             throw;
         }
     }
@@ -172,7 +169,7 @@ public:
         : connection_(
               store::openCatalogueFile(cataloguePath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX)),
           progress_(progress) {
-        sqlite3_busy_timeout(connection_.handle(), kImportBusyTimeoutMs);
+        sqlite3_busy_timeout(connection_.handle(), store::kBulkBusyTimeoutMs);
         store::Statement rows(connection_, QByteArrayLiteral("select ID, FilePath from SoundData"));
         while (rows.step()) {
             int bytes = 0;

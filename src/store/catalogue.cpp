@@ -1,5 +1,6 @@
 #include "store/catalogue.h"
 
+#include "store/transaction.h"
 #include "store/unicodefold.h"
 
 #include <openssl/evp.h>
@@ -93,7 +94,7 @@ void configure(Connection& c) {
     pinFileFormat(c);
     // Sorts stay in memory: faster, and no entry text reaches a temporary file.
     c.exec("PRAGMA temp_store = MEMORY");
-    sqlite3_busy_timeout(c.handle(), Catalogue::kBusyTimeoutMs);
+    sqlite3_busy_timeout(c.handle(), kWindowBusyTimeoutMs);
     registerUnicodeCaseFolding(c.handle());
 }
 
@@ -184,6 +185,12 @@ void Catalogue::run(const QString& sql) {
     Statement statement(connection_, sql.toUtf8());
     while (statement.step()) {
     }
+}
+
+void Catalogue::change(const QString& sql) {
+    Transaction transaction(connection_);
+    run(sql);
+    transaction.commit();
 }
 
 Statement Catalogue::query(const QString& sql) { return Statement(connection_, sql.toUtf8()); }

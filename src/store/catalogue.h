@@ -37,6 +37,8 @@ public:
     void begin();
     // Runs one statement that returns no rows.
     void run(const QString& sql);
+    // Runs one statement that changes the catalogue, in a transaction of its own.
+    void change(const QString& sql);
     // Prepares one statement whose rows the caller steps through.
     Statement query(const QString& sql);
     // Closes the connection if it is open.
@@ -47,9 +49,6 @@ public:
     void setPacing(int intervalMs, StatementPacer::Turn turn);
     // The pacer of the open connection; null when closed or not paced.
     StatementPacer* pacer() const { return pacer_.get(); }
-
-    // How long a statement waits for another program's lock before it gives up.
-    static constexpr int kBusyTimeoutMs = 3000;
 
 private:
     void applyKeyFor(Connection& c);

@@ -36,9 +36,6 @@ public:
         if (failure_) std::rethrow_exception(failure_);
     }
 
-    // The pacer of the statement running on this thread, if any.
-    static StatementPacer* active() { return active_; }
-
 private:
     friend bool collationTick();
     using Clock = std::chrono::steady_clock;
@@ -55,7 +52,9 @@ private:
     std::exception_ptr failure_;
     StatementPacer* outer_;
 
-    // Per thread: a sort that the engine hands to a worker thread has none.
+    // The pacer installed last on this thread, which the collations tick (a
+    // sort that the engine hands to a worker thread has none). Pacers nest:
+    // each remembers the one it hides in outer_.
     static inline thread_local StatementPacer* active_ = nullptr;
 };
 

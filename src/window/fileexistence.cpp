@@ -1,6 +1,6 @@
 #include "window/fileexistence.h"
 
-#include "importer/missingfiles.h"
+#include "reconcile/missingfiles.h"
 
 #include <QAbstractItemView>
 #include <QHelpEvent>
@@ -42,7 +42,7 @@ struct FileExistence::Shared {
             queue.pop_front();
             const quint64 asked = generation;
             lock.unlock();
-            const bool missing = importer::isSoundFileMissing(path);
+            const bool missing = reconcile::isSoundFileMissing(path);
             lock.lock();
             if (stopping) return;
             if (asked != generation) continue;

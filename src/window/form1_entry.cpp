@@ -72,7 +72,7 @@ void Form1::Command1_Click() {
         const QString sql =
             store::buildInsert(Text1->text(), Text2->text(), Text3->text(), Text4->text());
         emit statementIssued(sql);
-        catalogue_.run(sql);
+        catalogue_.change(sql);
         catalogue_.end();
     } catch (const store::DbError& error) {
         // Nothing was stored: keep what the user typed.
@@ -214,7 +214,7 @@ void Form1::DeleteMenu_Click() {
         catalogue_.begin();
         const QString sql = store::buildDelete(id);
         emit statementIssued(sql);
-        catalogue_.run(sql);
+        catalogue_.change(sql);
         catalogue_.end();
     } catch (const store::DbError& error) {
         catalogue_.end();

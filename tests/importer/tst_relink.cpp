@@ -2,7 +2,7 @@
 // quotes, blanks, % and _, accents in both Unicode forms, other scripts, a
 // folder whose name another folder's name begins with, and a locked catalogue.
 
-#include "importer/cli.h"
+#include "cli/cli.h"
 #include "store/catalogue.h"
 #include "testsupport.h"
 
@@ -36,8 +36,8 @@ CliRun runCli(const TempProgramFolder& folder, const QStringList& arguments) {
     FILE* err = std::tmpfile();
     CliRun run;
     {
-        kalvero::importer::cli::Console console(out, err);
-        run.code = kalvero::importer::cli::run(
+        kalvero::cli::Console console(out, err);
+        run.code = kalvero::cli::run(
             QStringList{QStringLiteral("kalvero-cli")} + arguments, folder.path(), console);
     }
     run.out = readBack(out);

@@ -69,8 +69,6 @@ bool OneVoice::claim() {
     return server_->listen(name_);
 }
 
-bool OneVoice::isListening() const { return server_->isListening(); }
-
 void OneVoice::answer() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);

@@ -25,7 +25,6 @@ public:
     // Stops an earlier player and starts listening. Returns false when this
     // player could not listen (it plays anyway; the next one cannot stop it).
     bool claim();
-    bool isListening() const;
 
 signals:
     // A later player asks this one to stop: stop the sound before returning,

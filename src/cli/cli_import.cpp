@@ -1,7 +1,6 @@
-// kalvero-cli's import, export and import-csv.
+// kalvero-cli's import.
 
-#include "importer/clicommands.h"
-#include "importer/csvtransfer.h"
+#include "cli/clicommands.h"
 #include "importer/folderimport.h"
 #include "store/dberrortext.h"
 
@@ -12,7 +11,9 @@
 #include <csignal>
 #include <thread>
 
-namespace kalvero::importer::cli {
+namespace kalvero::cli {
+
+using namespace importer;
 
 namespace {
 
@@ -31,18 +32,6 @@ QString progressLine(const ImportProgress& progress, qint64 elapsedMs) {
         .arg(progress.added.load())
         .arg(progress.skipped.load())
         .arg(qRound64(double(found) / seconds));
-}
-
-// Creates a missing catalogue as the program does; false (and said why) on failure.
-bool prepareCatalogue(Invocation& call) {
-    try {
-        createCatalogueIfMissing(call.cataloguePath);
-        return true;
-    } catch (const store::DbError& error) {
-        call.console.error(
-            store::describeFailure(QStringLiteral("open"), call.cataloguePath, error));
-        return false;
-    }
 }
 
 }  // namespace
@@ -100,35 +89,4 @@ int runImport(Invocation& call) {
     return kSuccess;
 }
 
-int runExport(Invocation& call) {
-    if (!QFileInfo::exists(call.cataloguePath)) {
-        call.console.error(QStringLiteral("No catalogue at %1.").arg(call.cataloguePath));
-        return kFailure;
-    }
-    const CsvOutcome outcome = exportCsv(call.cataloguePath, call.arguments.constFirst());
-    if (!outcome.ok) {
-        call.console.error(outcome.error);
-        return kFailure;
-    }
-    call.console.print(QStringLiteral("Exported %1 entries to %2.")
-                           .arg(outcome.rows)
-                           .arg(QDir::toNativeSeparators(call.arguments.constFirst())));
-    return kSuccess;
-}
-
-int runImportCsv(Invocation& call) {
-    if (!QFileInfo::exists(call.arguments.constFirst())) {
-        call.console.error(QStringLiteral("No such file: %1").arg(call.arguments.constFirst()));
-        return kFailure;
-    }
-    if (!prepareCatalogue(call)) return kFailure;
-    const CsvOutcome outcome = importCsv(call.cataloguePath, call.arguments.constFirst());
-    if (!outcome.ok) {
-        call.console.error(outcome.error);
-        return kFailure;
-    }
-    call.console.print(QStringLiteral("Added %1 entries.").arg(outcome.rows));
-    return kSuccess;
-}
-
-}  // namespace kalvero::importer::cli
+}  // namespace kalvero::cli

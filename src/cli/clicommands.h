@@ -1,9 +1,9 @@
 #pragma once
 
-#include "importer/cli.h"
+#include "cli/cli.h"
 
 // The commands of kalvero-cli; each is one row in the table in cli.cpp.
-namespace kalvero::importer::cli {
+namespace kalvero::cli {
 
 // import PATH...: folders and sound files into the catalogue.
 int runImport(Invocation& call);
@@ -17,4 +17,4 @@ int runMissing(Invocation& call);
 int runRelink(Invocation& call);
 std::vector<QCommandLineOption> relinkOptions();
 
-}  // namespace kalvero::importer::cli
+}  // namespace kalvero::cli

@@ -1,13 +1,15 @@
 // kalvero-cli's missing and relink.
 
-#include "importer/clicommands.h"
-#include "importer/missingfiles.h"
-#include "importer/relink.h"
+#include "cli/clicommands.h"
+#include "reconcile/missingfiles.h"
+#include "reconcile/relink.h"
 #include "store/dberrortext.h"
 
 #include <QFileInfo>
 
-namespace kalvero::importer::cli {
+namespace kalvero::cli {
+
+using namespace reconcile;
 
 namespace {
 
@@ -41,12 +43,6 @@ QString field(const QString& text) {
         }
     }
     return out;
-}
-
-bool catalogueExists(Invocation& call) {
-    if (QFileInfo::exists(call.cataloguePath)) return true;
-    call.console.error(QStringLiteral("No catalogue at %1.").arg(call.cataloguePath));
-    return false;
 }
 
 }  // namespace
@@ -100,4 +96,4 @@ int runRelink(Invocation& call) {
     return kSuccess;
 }
 
-}  // namespace kalvero::importer::cli
+}  // namespace kalvero::cli

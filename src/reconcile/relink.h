@@ -4,7 +4,7 @@
 #include <QString>
 #include <optional>
 
-namespace kalvero::importer {
+namespace kalvero::reconcile {
 
 // A folder as relinking compares it: the UTF-8 bytes as given, without
 // trailing slashes (the root stays "/").
@@ -30,4 +30,4 @@ struct RelinkResult {
 RelinkResult relinkEntries(const QString& cataloguePath, const QString& oldFolder,
                            const QString& newFolder, bool dryRun);
 
-}  // namespace kalvero::importer
+}  // namespace kalvero::reconcile

@@ -1,12 +1,13 @@
-#include "importer/relink.h"
+#include "reconcile/relink.h"
 
-#include "importer/missingfiles.h"
+#include "reconcile/missingfiles.h"
 #include "store/catalogue.h"
+#include "store/transaction.h"
 
 #include <utility>
 #include <vector>
 
-namespace kalvero::importer {
+namespace kalvero::reconcile {
 
 QByteArray folderKey(const QString& folder) {
     QByteArray key = folder.toUtf8();
@@ -40,7 +41,7 @@ RelinkResult relinkEntries(const QString& cataloguePath, const QString& oldFolde
     store::Connection connection = store::openCatalogueFile(
         cataloguePath,
         (dryRun ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX);
-    sqlite3_busy_timeout(connection.handle(), store::Catalogue::kBusyTimeoutMs);
+    sqlite3_busy_timeout(connection.handle(), store::kBulkBusyTimeoutMs);
 
     // The paths are read and written under one write lock, so no entry
     // changes between the two; the comparison is ours, byte for byte, never
@@ -56,22 +57,17 @@ RelinkResult relinkEntries(const QString& cataloguePath, const QString& oldFolde
     if (dryRun) {
         collect();
     } else {
-        connection.exec("BEGIN IMMEDIATE");
-        try {
-            collect();
-            store::Statement update(
-                connection, QByteArrayLiteral("update SoundData set FilePath = ?1 where ID = ?2"));
-            for (const auto& [id, path] : moves) {
-                update.bindText(1, path);
-                update.bindInt64(2, id);
-                update.step();
-                update.reset();
-            }
-            connection.exec("COMMIT");
-        } catch (...) {
-            sqlite3_exec(connection.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-            throw;
+        store::Transaction transaction(connection);
+        collect();
+        store::Statement update(
+            connection, QByteArrayLiteral("update SoundData set FilePath = ?1 where ID = ?2"));
+        for (const auto& [id, path] : moves) {
+            update.bindText(1, path);
+            update.bindInt64(2, id);
+            update.step();
+            update.reset();
         }
+        transaction.commit();
     }
     connection.close();
 
@@ -83,4 +79,4 @@ RelinkResult relinkEntries(const QString& cataloguePath, const QString& oldFolde
     return result;
 }
 
-}  // namespace kalvero::importer
+}  // namespace kalvero::reconcile

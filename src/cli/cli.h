@@ -5,7 +5,6 @@
 #include <QString>
 #include <QStringList>
 #include <cstdio>
-#include <span>
 #include <vector>
 
 // The command-line tool kalvero-cli: one table of commands, each a function
@@ -13,10 +12,10 @@
 //
 // Adding a command: write `int runName(Invocation&)` (and, if it takes
 // options of its own, `std::vector<QCommandLineOption> nameOptions()`) in a
-// file of its own in this folder, declare them in clicommands.h, and add one
+// file of this folder, declare them in clicommands.h, and add one
 // row to the table in cli.cpp. Parsing, --help, --catalogue and the exit
 // status of a wrong call are handled here for every command.
-namespace kalvero::importer::cli {
+namespace kalvero::cli {
 
 // The tool's exit status.
 enum ExitCode : int {
@@ -74,11 +73,14 @@ struct Command {
     int (*run)(Invocation&);
 };
 
-// Every command, in the order --help lists them.
-std::span<const Command> commands();
+// For commands that write: creates a missing catalogue as the program does;
+// false, with the reason said, when that fails.
+bool prepareCatalogue(Invocation& call);
+// For commands that only read: false, with the reason said, when there is no catalogue.
+bool catalogueExists(Invocation& call);
 
 // Runs the tool on `arguments` (the program's name first). `programFolder`
 // holds the default catalogue.
 int run(const QStringList& arguments, const QString& programFolder, Console& console);
 
-}  // namespace kalvero::importer::cli
+}  // namespace kalvero::cli

@@ -3,7 +3,7 @@
 #include <QList>
 #include <QString>
 
-namespace kalvero::importer {
+namespace kalvero::reconcile {
 
 // Whether an entry's file is gone: nothing at the path, or a folder where a
 // sound file should be. An empty path names no file and counts as missing.
@@ -21,4 +21,4 @@ struct MissingEntry {
 // in ID order. Throws store::DbError when the catalogue cannot be read.
 QList<MissingEntry> findMissingEntries(const QString& cataloguePath);
 
-}  // namespace kalvero::importer
+}  // namespace kalvero::reconcile

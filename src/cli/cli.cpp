@@ -1,13 +1,15 @@
-#include "importer/cli.h"
+#include "cli/cli.h"
 
-#include "importer/clicommands.h"
+#include "cli/clicommands.h"
+#include "importer/folderimport.h"
 #include "store/catalogue.h"
+#include "store/dberrortext.h"
 
 #include <unistd.h>
 #include <QDir>
 #include <QFileInfo>
 
-namespace kalvero::importer::cli {
+namespace kalvero::cli {
 
 namespace {
 
@@ -87,8 +89,22 @@ void Console::endProgress() {
     progressShown_ = false;
 }
 
-std::span<const Command> commands() { return kCommands; }
+bool prepareCatalogue(Invocation& call) {
+    try {
+        importer::createCatalogueIfMissing(call.cataloguePath);
+        return true;
+    } catch (const store::DbError& error) {
+        call.console.error(
+            store::describeFailure(QStringLiteral("open"), call.cataloguePath, error));
+        return false;
+    }
+}
 
+bool catalogueExists(Invocation& call) {
+    if (QFileInfo::exists(call.cataloguePath)) return true;
+    call.console.error(QStringLiteral("No catalogue at %1.").arg(call.cataloguePath));
+    return false;
+}
 int run(const QStringList& arguments, const QString& programFolder, Console& console) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -165,4 +181,4 @@ int run(const QStringList& arguments, const QString& programFolder, Console& con
     return command->run(call);
 }
 
-}  // namespace kalvero::importer::cli
+}  // namespace kalvero::cli

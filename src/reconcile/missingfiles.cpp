@@ -1,10 +1,10 @@
-#include "importer/missingfiles.h"
+#include "reconcile/missingfiles.h"
 
 #include "store/catalogue.h"
 
 #include <QFileInfo>
 
-namespace kalvero::importer {
+namespace kalvero::reconcile {
 
 bool isSoundFileMissing(const QString& path) {
     if (path.isEmpty()) return true;
@@ -26,4 +26,4 @@ QList<MissingEntry> findMissingEntries(const QString& cataloguePath) {
     return missing;
 }
 
-}  // namespace kalvero::importer
+}  // namespace kalvero::reconcile
