@@ -9,7 +9,9 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <utility>
 #include <vector>
@@ -28,6 +30,15 @@ public:
            const std::atomic<bool>* stop)
         : counts_(counts), onFile_(onFile), stop_(stop) {}
 
+    // Every given path is known before the first is walked, so that a link in
+    // the first can be recognised as leading into the second.
+    void addRoot(const QByteArray& path) {
+        if (const std::unique_ptr<char, decltype(&std::free)> real(
+                ::realpath(path.constData(), nullptr), &std::free);
+            real)
+            realRoots_.push_back(QByteArray(real.get()));
+    }
+
     bool root(const QByteArray& path) {
         struct stat st {};
         if (::stat(path.constData(), &st) != 0) {
@@ -36,6 +47,7 @@ public:
         }
         if (S_ISDIR(st.st_mode)) return folder(path, st);
         if (S_ISREG(st.st_mode) && isSoundFileName(path)) return onFile_(path);
+        counts_.notSoundRoots << QFile::decodeName(path);
         return true;
     }
 
@@ -80,30 +92,72 @@ private:
     }
 
     bool child(int fd, const QByteArray& prefix, const QByteArray& name, unsigned char type) {
+        // A file of another name is never looked at: walks stay at listing speed.
         if (type == DT_REG) return !isSoundFileName(name) || onFile_(prefix + name);
         if (type != DT_DIR && type != DT_LNK && type != DT_UNKNOWN) return true;
-        // A file of another name is never looked at: walks stay at listing speed.
-        if (type != DT_DIR && type != DT_UNKNOWN && !isSoundFileName(name)) {
-            // A link may still lead to a folder.
+        if (type != DT_LNK) {
+            // The entry itself, not what it may lead to: it may have become a
+            // link since it was listed, and some file systems list no types.
             struct stat st {};
-            if (::fstatat(fd, name.constData(), &st, 0) == 0 && S_ISDIR(st.st_mode))
-                return folder(prefix + name, st);
-            return true;
+            if (::fstatat(fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                ++counts_.vanished;
+                return true;
+            }
+            if (S_ISDIR(st.st_mode)) return folder(prefix + name, st);
+            if (S_ISREG(st.st_mode)) return !isSoundFileName(name) || onFile_(prefix + name);
+            if (!S_ISLNK(st.st_mode)) return true;
         }
+        return link(fd, prefix, name);
+    }
+
+    bool link(int fd, const QByteArray& prefix, const QByteArray& name) {
         struct stat st {};
         if (::fstatat(fd, name.constData(), &st, 0) != 0) {
-            ++counts_.vanished;
+            struct stat self {};
+            if (::fstatat(fd, name.constData(), &self, AT_SYMLINK_NOFOLLOW) == 0)
+                ++counts_.brokenLinks;
+            else
+                ++counts_.vanished;
             return true;
         }
-        if (S_ISDIR(st.st_mode)) return folder(prefix + name, st);
-        if (S_ISREG(st.st_mode) && isSoundFileName(name)) return onFile_(prefix + name);
-        return true;
+        const bool isFolder = S_ISDIR(st.st_mode);
+        if (!isFolder && !(S_ISREG(st.st_mode) && isSoundFileName(name))) return true;
+        const QByteArray path = prefix + name;
+        // Walked through the link, a folder of the given paths would be stored
+        // under the link's path and category, and again when imported itself.
+        if (leadsIntoRoots(path)) return true;
+        return isFolder ? folder(path, st) : onFile_(path);
+    }
+
+    // Whether the link at `path` leads to a given path, or to something the
+    // walk reaches below one: not hidden, since hidden names are left out.
+    bool leadsIntoRoots(const QByteArray& path) const {
+        const std::unique_ptr<char, decltype(&std::free)> resolved(
+            ::realpath(path.constData(), nullptr), &std::free);
+        if (!resolved) return false;
+        const QByteArrayView target(resolved.get());
+        for (const QByteArray& root : realRoots_) {
+            if (target == root) return true;
+            const qsizetype start = root.endsWith('/') ? root.size() : root.size() + 1;
+            if (!target.startsWith(root) || target.size() <= start || target[start - 1] != '/')
+                continue;
+            bool hidden = false;
+            for (qsizetype at = start; at < target.size() && !hidden;) {
+                hidden = target[at] == '.';
+                const qsizetype slash = target.indexOf('/', at);
+                at = slash < 0 ? target.size() : slash + 1;
+            }
+            if (!hidden) return true;
+        }
+        return false;
     }
 
     WalkCounts& counts_;
     const std::function<bool(const QByteArray&)>& onFile_;
     const std::atomic<bool>* stop_;
     std::set<std::pair<dev_t, ino_t>> visited_;
+    // The given paths with every link resolved.
+    std::vector<QByteArray> realRoots_;
 };
 
 }  // namespace
@@ -123,11 +177,14 @@ bool walkSoundFiles(const QStringList& paths, WalkCounts& counts,
                     const std::function<bool(const QByteArray&)>& onFile,
                     const std::atomic<bool>* stop) {
     Walker walker(counts, onFile, stop);
+    QByteArrayList roots;
     for (const QString& path : paths) {
         // Absolute and cleaned, but links kept as the user named them.
-        const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-        if (!walker.root(QFile::encodeName(absolute))) return false;
+        roots << QFile::encodeName(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+        walker.addRoot(roots.back());
     }
+    for (const QByteArray& root : roots)
+        if (!walker.root(root)) return false;
     return true;
 }
 

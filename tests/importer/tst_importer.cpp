@@ -172,6 +172,7 @@ void TestImporter::walkRules_data() {
     QTest::addColumn<QStringList>("expected");
     QTest::addColumn<int>("unreadableFolders");
     QTest::addColumn<int>("vanished");
+    QTest::addColumn<int>("brokenLinks");
     QTest::newRow("extensions, case ignored")
         << QStringList{u"a.wav"_s,     u"b.WAV"_s, u"c.Flac"_s, u"d.mp3"_s,  u"e.txt"_s,
                        u"f.wav.bak"_s, u"wav"_s,   u"h.AiFc"_s, u"i.opus"_s, u"j.rf64"_s,
@@ -179,24 +180,38 @@ void TestImporter::walkRules_data() {
         << QString() << QString()
         << QStringList{u"a.wav"_s,  u"b.WAV"_s,  u"c.Flac"_s, u"d.mp3"_s, u"h.AiFc"_s,
                        u"i.opus"_s, u"j.rf64"_s, u"l.Bwf"_s,  u"m.oga"_s, u"n.W64"_s}
-        << 0 << 0;
+        << 0 << 0 << 0;
     QTest::newRow("hidden files and folders")
         << QStringList{u".h.wav"_s, u".d/x.wav"_s, u"s/.y.wav"_s, u"s/z.wav"_s, u"s/.t/u.wav"_s}
-        << QString() << QString() << QStringList{u"s/z.wav"_s} << 0 << 0;
+        << QString() << QString() << QStringList{u"s/z.wav"_s} << 0 << 0 << 0;
     QTest::newRow("link loops and a folder reached twice")
         << QStringList{u"a/x.wav"_s, u"a/up->.."_s, u"a/self->."_s, u"b->a"_s,
                        u"c/l.wav->../a/x.wav"_s}
-        << QString() << QString() << QStringList{u"a/x.wav"_s, u"c/l.wav"_s} << 0 << 0;
+        << QString() << QString() << QStringList{u"a/x.wav"_s} << 0 << 0 << 0;
     QTest::newRow("unreadable folder")
         << QStringList{u"ok.wav"_s, u"locked/y.wav"_s} << QStringLiteral("locked") << QString()
-        << QStringList{u"ok.wav"_s} << 1 << 0;
-    QTest::newRow("folder and link vanish during the walk")
+        << QStringList{u"ok.wav"_s} << 1 << 0 << 0;
+    QTest::newRow("folder vanishes during the walk, a link leads nowhere")
         << QStringList{u"a.wav"_s, u"b/c.wav"_s, u"gone.wav->nowhere.wav"_s} << QString()
-        << QStringLiteral("b") << QStringList{u"a.wav"_s} << 0 << 2;
+        << QStringLiteral("b") << QStringList{u"a.wav"_s} << 0 << 1 << 1;
     QTest::newRow("paths differing in letter case, accents, quotes")
         << QStringList{u"A.wav"_s, u"a.wav"_s, u"É/ü'\"%_.wav"_s, u"é/x.wav"_s} << QString()
         << QString() << QStringList{u"A.wav"_s, u"a.wav"_s, u"É/ü'\"%_.wav"_s, u"é/x.wav"_s} << 0
-        << 0;
+        << 0 << 0;
+    // Sorted first, the links would give Tagged's sounds their own paths and category.
+    QTest::newRow("links into the walked tree left to the real folder")
+        << QStringList{u"Links/tagged_link->../Tagged"_s,
+                       u"Links/l.wav->../Tagged/x.wav"_s,
+                       u"Links/h->../.hid"_s,
+                       u".hid/z.wav"_s,
+                       u"Tagged/x.wav"_s,
+                       u"Tagged/y.wav"_s}
+        << QString() << QString()
+        << QStringList{u"Links/h/z.wav"_s, u"Tagged/x.wav"_s, u"Tagged/y.wav"_s} << 0 << 0 << 0;
+    QTest::newRow("dangling links and link loops")
+        << QStringList{u"a.wav"_s,          u"gone.wav->nowhere.wav"_s, u"Gone->nowhere"_s,
+                       u"l1.wav->l2.wav"_s, u"l2.wav->l1.wav"_s,        u"loop->loop"_s}
+        << QString() << QString() << QStringList{u"a.wav"_s} << 0 << 0 << 5;
 }
 
 void TestImporter::walkRules() {
@@ -219,9 +234,11 @@ void TestImporter::walkRules() {
     QFETCH(QStringList, expected);
     QFETCH(int, unreadableFolders);
     QFETCH(int, vanished);
+    QFETCH(int, brokenLinks);
     QCOMPARE(out.found, expected);
     QCOMPARE(out.counts.unreadableFolders, qint64(unreadableFolders));
     QCOMPARE(out.counts.vanished, qint64(vanished));
+    QCOMPARE(out.counts.brokenLinks, qint64(brokenLinks));
 }
 
 void TestImporter::metadata_data() {
