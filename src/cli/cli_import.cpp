@@ -27,11 +27,25 @@ extern "C" void onInterrupt(int) {
 QString progressLine(const ImportProgress& progress, qint64 elapsedMs) {
     const qint64 found = progress.found.load();
     const double seconds = std::max<qint64>(elapsedMs, 1) / 1000.0;
-    return QStringLiteral("%1 found, %2 added, %3 skipped, %4 files/s")
-        .arg(found)
-        .arg(progress.added.load())
-        .arg(progress.skipped.load())
-        .arg(qRound64(double(found) / seconds));
+    const qint64 rate = qRound64(double(found) / seconds);
+    return QStringLiteral("%1 found, %2 added, %3 skipped, %4 not readable, ")
+               .arg(found)
+               .arg(progress.added.load())
+               .arg(progress.skipped.load())
+               .arg(progress.unreadable.load()) +
+           counted(rate, QStringLiteral("%1 file/s"), QStringLiteral("%1 files/s"));
+}
+
+// Names each file that was given or found but not taken, one line each, so
+// that a script can pick the paths out.
+void nameFilesNotTaken(const ImportResult& result, Console& console) {
+    for (const QString& path : result.notSoundFiles)
+        console.error(QStringLiteral("Not a sound file: %1").arg(path));
+    for (const QString& path : result.unreadableFiles)
+        console.error(QStringLiteral("Not a readable sound file: %1").arg(path));
+    if (const qint64 more = result.unreadable - result.unreadableFiles.size(); more > 0)
+        console.error(counted(more, QStringLiteral("... and %1 more file not readable."),
+                              QStringLiteral("... and %1 more files not readable.")));
 }
 
 }  // namespace
@@ -73,6 +87,7 @@ int runImport(Invocation& call) {
     interruptFlag = nullptr;
     if (call.console.interactive()) call.console.progress(progressLine(progress, clock.elapsed()));
     call.console.endProgress();
+    nameFilesNotTaken(result, call.console);
 
     if (result.failure) {
         call.console.error(
@@ -86,7 +101,9 @@ int runImport(Invocation& call) {
         return kFailure;
     }
     call.console.print(importSummary(result));
-    return kSuccess;
+    // A file named on the command line and left out is a mistake to be told
+    // apart from success; what the other paths added stays.
+    return result.notSoundFiles.isEmpty() ? kSuccess : kFailure;
 }
 
 }  // namespace kalvero::cli

@@ -26,7 +26,6 @@ struct Pending {
     QByteArray name;
     QByteArray category;
     QByteArray description;
-    bool unreadable = false;
 };
 using Batch = std::vector<Pending>;
 
@@ -116,7 +115,7 @@ private:
                 insert_.emplace(connection_, QByteArrayLiteral(
                                                  "insert into SoundData (NameData, FilePath, "
                                                  "Category, DescriptionData) values (?, ?, ?, ?)"));
-            qint64 added = 0, unreadable = 0, skipped = 0;
+            qint64 added = 0, skipped = 0;
             for (const Pending& entry : batch) {
                 if (!storedByOthers_.empty() &&
                     storedByOthers_.count(
@@ -131,7 +130,6 @@ private:
                 insert_->bindText(4, entry.description);
                 insert_->step();
                 ++added;
-                if (entry.unreadable) ++unreadable;
             }
             insert_->reset();
             if (added > 0)
@@ -139,7 +137,6 @@ private:
                     std::max(lastSeenId_, sqlite3_last_insert_rowid(connection_.handle()));
             transaction.commit();
             progress_.added.fetch_add(added);
-            progress_.unreadable.fetch_add(unreadable);
             progress_.skipped.fetch_add(skipped);
         } catch (...) {
             // The transaction rolls back: nothing of the batch stays.
@@ -201,7 +198,9 @@ public:
         result.skipped = progress_.skipped.load();
         result.unreadableFolders = counts.unreadableFolders;
         result.vanished += counts.vanished;
+        result.brokenLinks = counts.brokenLinks;
         result.missingPaths = counts.missingRoots;
+        result.notSoundFiles = counts.notSoundRoots;
     }
 
 private:
@@ -212,12 +211,20 @@ private:
         if (!path.isValidUtf8()) {
             ++result.unstorableNames;
         } else if (!known_.insert(path.toStdString()).second) {
-            // In the catalogue, or reached twice in this walk.
-            progress_.skipped.fetch_add(1, std::memory_order_relaxed);
+            // In the catalogue, or reached twice in this walk; one that was
+            // refused the first time is counted once.
+            if (!refused_.count(path.toStdString()))
+                progress_.skipped.fetch_add(1, std::memory_order_relaxed);
         } else {
             const SoundInfo info = readSoundInfo(path);
+            if (info.status != SoundInfo::Status::Readable) refused_.insert(path.toStdString());
             if (info.status == SoundInfo::Status::Missing) {
                 ++result.vanished;
+            } else if (info.status != SoundInfo::Status::Readable) {
+                // An entry for it would promise a sound that cannot be played.
+                progress_.unreadable.fetch_add(1, std::memory_order_relaxed);
+                if (result.unreadableFiles.size() < kListedUnreadableFiles)
+                    result.unreadableFiles << QString::fromUtf8(path);
             } else {
                 Pending entry;
                 entry.path = path;
@@ -229,7 +236,6 @@ private:
                     description +=
                         (description.isEmpty() ? QString() : QStringLiteral(" | ")) + info.summary;
                 entry.description = description.toUtf8();
-                entry.unreadable = info.status == SoundInfo::Status::Unreadable;
                 pending_.push_back(std::move(entry));
             }
         }
@@ -248,6 +254,8 @@ private:
     ImportProgress& progress_;
     // Paths in the catalogue when the import began, and those this import took.
     std::unordered_set<std::string> known_;
+    // Those of this import's paths that were not stored: unreadable or gone.
+    std::unordered_set<std::string> refused_;
     qint64 lastSeenId_ = std::numeric_limits<qint64>::min();
     Batch pending_;
     Writer* writer_ = nullptr;
@@ -274,24 +282,42 @@ void createCatalogueIfMissing(const QString& path) {
     catalogue.end();
 }
 
+QString counted(qint64 count, const QString& one, const QString& many) {
+    return (count == 1 ? one : many).arg(count);
+}
+
 QString importSummary(const ImportResult& result) {
-    QString text = QStringLiteral(
-                       "Added %1 sound files. Skipped %2 already in the catalogue, %3 "
-                       "not readable.")
-                       .arg(result.added)
+    QString text = counted(result.added, QStringLiteral("Added %1 sound file."),
+                           QStringLiteral("Added %1 sound files.")) +
+                   QStringLiteral(" Skipped %1 already in the catalogue, %2 not readable.")
                        .arg(result.skipped)
                        .arg(result.unreadable);
     QStringList notTaken;
     if (result.missingPaths)
-        notTaken << QStringLiteral("%1 of the paths given do not exist").arg(result.missingPaths);
+        notTaken << counted(result.missingPaths,
+                            QStringLiteral("%1 of the paths given does not exist"),
+                            QStringLiteral("%1 of the paths given do not exist"));
+    if (!result.notSoundFiles.isEmpty())
+        notTaken << counted(result.notSoundFiles.size(),
+                            QStringLiteral("%1 of the files given is not a sound file"),
+                            QStringLiteral("%1 of the files given are not sound files"));
     if (result.unreadableFolders)
-        notTaken << QStringLiteral("%1 folders could not be read").arg(result.unreadableFolders);
+        notTaken << counted(result.unreadableFolders, QStringLiteral("%1 folder could not be read"),
+                            QStringLiteral("%1 folders could not be read"));
+    if (result.brokenLinks)
+        notTaken << counted(
+            result.brokenLinks,
+            QStringLiteral("%1 broken link (to nothing, or in a loop) was left out"),
+            QStringLiteral("%1 broken links (to nothing, or in a loop) were left out"));
     if (result.vanished)
-        notTaken << QStringLiteral("%1 files disappeared before they could be read")
-                        .arg(result.vanished);
+        notTaken << counted(result.vanished,
+                            QStringLiteral("%1 file disappeared before it could be read"),
+                            QStringLiteral("%1 files disappeared before they could be read"));
     if (result.unstorableNames)
-        notTaken << QStringLiteral("%1 files have names that are not valid UTF-8 and were left out")
-                        .arg(result.unstorableNames);
+        notTaken << counted(
+            result.unstorableNames,
+            QStringLiteral("%1 file has a name that is not valid UTF-8 and was left out"),
+            QStringLiteral("%1 files have names that are not valid UTF-8 and were left out"));
     if (!notTaken.isEmpty())
         text += QLatin1Char(' ') + notTaken.join(QStringLiteral("; ")) + QLatin1Char('.');
     return text;

@@ -22,24 +22,33 @@ struct ImportProgress {
 struct ImportResult {
     // Sound files found by the walk.
     qint64 found = 0;
-    // Entries stored, unreadable files included.
+    // Entries stored.
     qint64 added = 0;
     // Files whose exact path the catalogue already held.
     qint64 skipped = 0;
-    // Files stored although libsndfile could not read them.
+    // Files libsndfile could not read (no sound, or damaged): not stored.
     qint64 unreadable = 0;
+    // The first kListedUnreadableFiles of them, for naming; the rest are only counted.
+    QStringList unreadableFiles;
     // Folders that could not be listed.
     qint64 unreadableFolders = 0;
-    // Files gone before they were read, and dangling links: not stored.
+    // Files gone before they were read: not stored.
     qint64 vanished = 0;
+    // Links to nothing or into a loop of links: not followed.
+    qint64 brokenLinks = 0;
     // Names that are not valid UTF-8 cannot be stored as the file system spells them: not stored.
     qint64 unstorableNames = 0;
     // Paths given that do not exist.
     qint64 missingPaths = 0;
+    // Files given by name that are not sound files (no sound file extension): not stored.
+    QStringList notSoundFiles;
     bool cancelled = false;
     // Set when the catalogue failed; the batches stored before are whole.
     std::optional<store::DbError> failure;
 };
+
+// How many unreadable files an import names; a tree of broken files costs no more than this.
+inline constexpr int kListedUnreadableFiles = 1000;
 
 // Entries go in by transactions of this many.
 inline constexpr int kImportBatchSize = 2000;
@@ -59,5 +68,8 @@ void createCatalogueIfMissing(const QString& path);
 // "Added N sound files. Skipped M already in the catalogue, K not readable."
 // and, when there were any, the folders and files that could not be taken.
 QString importSummary(const ImportResult& result);
+
+// `one` or `many` (each with a "%1" for the number), as `count` asks, with the number in it.
+QString counted(qint64 count, const QString& one, const QString& many);
 
 }  // namespace kalvero::importer

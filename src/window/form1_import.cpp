@@ -29,10 +29,12 @@ constexpr int kProgressIntervalMs = 100;
 constexpr int kImportNice = 10;
 
 QString progressText(const importer::ImportProgress& progress) {
-    return QStringLiteral("Importing sound files...\n\nFound: %1\nAdded: %2\nSkipped: %3")
+    return QStringLiteral(
+               "Importing sound files...\n\nFound: %1\nAdded: %2\nSkipped: %3\nNot readable: %4")
         .arg(progress.found.load())
         .arg(progress.added.load())
-        .arg(progress.skipped.load());
+        .arg(progress.skipped.load())
+        .arg(progress.unreadable.load());
 }
 
 }  // namespace

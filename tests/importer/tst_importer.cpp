@@ -31,20 +31,26 @@ using test::Entry;
 
 namespace {
 
-// Builds a tree from items: "a/b.wav" a file, "d/" a folder, "name->target" a link.
+void writeTinyWav(const QString& path);
+
+// Builds a tree from items: "a/b.wav" a tiny WAV, "a/c.wav!" text under that
+// name, "d/" a folder, "name->target" a link.
 void makeTree(const QString& root, const QStringList& items) {
     for (const QString& item : items) {
         const qsizetype arrow = item.indexOf(QStringLiteral("->"));
-        const QString path = root + QLatin1Char('/') + (arrow < 0 ? item : item.left(arrow));
+        QString path = root + QLatin1Char('/') + (arrow < 0 ? item : item.left(arrow));
         QDir().mkpath(QFileInfo(path).path());
         if (arrow >= 0) {
             QVERIFY(QFile::link(item.mid(arrow + 2), path));
         } else if (item.endsWith(QLatin1Char('/'))) {
             QVERIFY(QDir().mkpath(path));
-        } else {
+        } else if (item.endsWith(QLatin1Char('!'))) {
+            path.chop(1);
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write("not a sound");
+        } else {
+            writeTinyWav(path);
         }
     }
 }
@@ -306,15 +312,20 @@ void TestImporter::metadata() {
         writeSound(path, format, channels, rate, frames,
                    {title.toUtf8(), comment.toUtf8(), bext.toUtf8()});
     } else {
-        makeTree(dir.filePath(QStringLiteral("tree")), {file});
+        makeTree(dir.filePath(QStringLiteral("tree")), {file + u'!'});
     }
     importer::ImportProgress progress;
     const importer::ImportResult result = importer::importPaths(
         folder.cataloguePath(), {dir.filePath(QStringLiteral("tree"))}, progress);
     QVERIFY(!result.failure);
-    QCOMPARE(result.added, 1);
+    QCOMPARE(result.added, format ? 1 : 0);
     QCOMPARE(result.unreadable, format ? 0 : 1);
+    QCOMPARE(result.unreadableFiles, format ? QStringList() : QStringList{path});
     const QList<Entry> entries = folder.readEntries();
+    if (!format) {
+        QCOMPARE(entries.size(), 0);
+        return;
+    }
     QCOMPARE(entries.size(), 1);
     QCOMPARE(entries[0].name, name);
     QCOMPARE(entries[0].file, path);
@@ -326,7 +337,7 @@ void TestImporter::secondImportAndLetterCase() {
     test::TempProgramFolder folder;
     QTemporaryDir dir;
     const QString root = dir.filePath(QStringLiteral("S"));
-    makeTree(root, {u"a.wav"_s, u"A.wav"_s, u"b.wav"_s, u"c'd.wav"_s});
+    makeTree(root, {u"a.wav"_s, u"A.wav"_s, u"b.wav"_s, u"c'd.wav!"_s});
     // Stored by another tool: the exact path of a.wav, and b.wav's in other letters.
     folder.createCatalogue({{0, u"a"_s, root + u"/a.wav"_s, u"S"_s, u""_s},
                             {0, u"B"_s, root + u"/B.WAV"_s, u"S"_s, u""_s}});
@@ -334,21 +345,22 @@ void TestImporter::secondImportAndLetterCase() {
     importer::ImportResult first = importer::importPaths(folder.cataloguePath(), {root}, progress);
     QVERIFY(!first.failure);
     QCOMPARE(first.found, 4);
-    QCOMPARE(first.added, 3);
+    QCOMPARE(first.added, 2);
     QCOMPARE(first.skipped, 1);
     QCOMPARE(
         importer::importSummary(first),
-        QStringLiteral("Added 3 sound files. Skipped 1 already in the catalogue, 3 not readable."));
-    // Again, and with a file named twice: nothing is added.
+        QStringLiteral("Added 2 sound files. Skipped 1 already in the catalogue, 1 not readable."));
+    // Again, with files named twice: nothing is added, the unreadable one counted once.
     importer::ImportProgress again;
-    const importer::ImportResult second =
-        importer::importPaths(folder.cataloguePath(), {root, root + u"/b.wav"_s}, again);
+    const importer::ImportResult second = importer::importPaths(
+        folder.cataloguePath(), {root, root + u"/b.wav"_s, root + u"/c'd.wav"_s}, again);
     QCOMPARE(second.added, 0);
-    QCOMPARE(second.skipped, 5);
+    QCOMPARE(second.skipped, 4);
+    QCOMPARE(second.unreadable, 1);
     QStringList paths;
     for (const Entry& e : folder.readEntries()) paths << e.file;
     QCOMPARE(paths, (QStringList{root + u"/a.wav"_s, root + u"/B.WAV"_s, root + u"/A.wav"_s,
-                                 root + u"/b.wav"_s, root + u"/c'd.wav"_s}));
+                                 root + u"/b.wav"_s}));
 }
 
 void TestImporter::killDuringImport() {
@@ -455,6 +467,19 @@ void TestImporter::cliExitCodes_data() {
     QTest::newRow("catalogue that is no catalogue")
         << QStringList{u"import"_s, u"@"_s, u"--catalogue"_s, u"@/junk.mdb"_s} << 1
         << "not a Kalvero catalogue";
+    // "#" is a folder of one sound, a text and noise under sound names, a
+    // text under its own name, and a link to the sound.
+    QTest::newRow("file without a sound extension")
+        << QStringList{u"import"_s, u"#/n\u00f6tes 'x' %_.txt"_s, u"#/one.wav"_s} << 1
+        << "Not a sound file: #/n\u00f6tes 'x' %_.txt\n|Added 1 sound file. Skipped 0";
+    QTest::newRow("files libsndfile cannot read")
+        << QStringList{u"import"_s, u"#"_s} << 0
+        << "Not a readable sound file: #/noise.flac\nNot a readable sound file: #/notes.wav\n|"
+           "Added 1 sound file. Skipped 0 already in the catalogue, 2 not readable.";
+    QTest::newRow("link out of the folders given")
+        << QStringList{u"import"_s, u"#/Links"_s} << 0 << "Added 1 sound file.";
+    QTest::newRow("link to a file given as well")
+        << QStringList{u"import"_s, u"#/Links"_s, u"#/one.wav"_s} << 0 << "Added 1 sound file.";
 }
 
 void TestImporter::cliExitCodes() {
@@ -466,22 +491,35 @@ void TestImporter::cliExitCodes() {
     QVERIFY(junk.open(QIODevice::WriteOnly));
     junk.write(QByteArray(4096, 'x'));
     junk.close();
+    QTemporaryDir sounds;
+    makeTree(sounds.path(), {u"one.wav"_s, u"notes.wav!"_s, u"n\u00f6tes 'x' %_.txt!"_s,
+                             u"Links/l.wav->../one.wav"_s});
+    QFile noise(sounds.filePath(u"noise.flac"_s));
+    QVERIFY(noise.open(QIODevice::WriteOnly));
+    QRandomGenerator bytes(4096);
+    for (int i = 0; i < 4096; ++i) noise.putChar(char(bytes.bounded(256)));
+    noise.close();
     const QString catalogue = dir.filePath(QStringLiteral("Kalverodb.mdb"));
-    for (QString& arg : args) arg.replace(QLatin1Char('@'), dir.path());
-    says.replace(QLatin1Char('@'), dir.path());
+    for (QString& arg : args)
+        arg.replace(QLatin1Char('@'), dir.path()).replace(u'#', sounds.path());
+    says.replace(QLatin1Char('@'), dir.path()).replace(u'#', sounds.path());
     if (!args.contains(QStringLiteral("--catalogue"))) args << u"--catalogue"_s << catalogue;
     QString out, err;
     QCOMPARE(runCli(args, &out, &err), code);
-    QVERIFY2((out + err).contains(says), qPrintable(out + err));
-    if (code == 0 && args.first() == QLatin1String("import")) {
-        // The window opens what the tool made.
+    // Each part, as the tool writes its errors first.
+    for (const QString& part : says.split(QLatin1Char('|')))
+        QVERIFY2((err + out).contains(part), qPrintable(err + out));
+    static const QRegularExpression addedCount(QStringLiteral("^Added ([0-9]+) sound file"),
+                                               QRegularExpression::MultilineOption);
+    if (const QRegularExpressionMatch added = addedCount.match(out); added.hasMatch()) {
+        // The window opens what the tool made, and finds what the summary says.
         test::TempProgramFolder program;
         QFile::copy(catalogue, program.cataloguePath());
         store::Catalogue window(program.path());
         window.begin();
         store::Statement rows = window.query(QStringLiteral("select count(*) from SoundData"));
         QVERIFY(rows.step());
-        QCOMPARE(rows.int64(0), 0);
+        QCOMPARE(rows.int64(0), added.captured(1).toLongLong());
     }
 }
 
@@ -564,9 +602,8 @@ void TestImporter::windowImport() {
         added = int(folder.countRows() - 1);
         QVERIFY(added < 5000);
     }
-    QCOMPARE(
-        text,
-        u"Added %1 sound files. Skipped 0 already in the catalogue, %1 not readable."_s.arg(added));
+    QCOMPARE(text, (added == 1 ? u"Added 1 sound file."_s : u"Added %1 sound files."_s.arg(added)) +
+                       u" Skipped 0 already in the catalogue, 0 not readable."_s);
     QCOMPARE(loads.size(), 1);
     QCOMPARE(form->list()->count(), 1 + added);
 }
