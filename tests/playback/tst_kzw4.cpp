@@ -130,6 +130,8 @@ private slots:
     void reportsADecodingFaultPartWay();
     void refusesAWrongToken_data();
     void refusesAWrongToken();
+    void refusesToStartWithoutADisplay_data();
+    void refusesToStartWithoutADisplay();
     void reportsAFileItCannotPlay_data();
     void reportsAFileItCannotPlay();
     void reportsAMissingSoundDevice_data();
@@ -290,6 +292,29 @@ void Kzw4Test::refusesAWrongToken() {
     QCOMPARE(run.errors.count(QLatin1Char('\n')), 1);
     QVERIFY(run.errors.startsWith(QLatin1String("KZW4: ")));
     QVERIFY2(!QFile::exists(output), "the sound device was opened");
+}
+
+void Kzw4Test::refusesToStartWithoutADisplay_data() {
+    QTest::addColumn<QString>("platform");
+    QTest::newRow("platform left to Qt") << QString();
+    QTest::newRow("X11") << QStringLiteral("xcb");
+    QTest::newRow("Wayland, then X11 with options") << QStringLiteral("wayland;xcb:nograb");
+}
+
+void Kzw4Test::refusesToStartWithoutADisplay() {
+    QFETCH(QString, platform);
+    const QString output = dir_.filePath(QStringLiteral("no display.raw"));
+    // Empty counts as unset, for Qt as for the player.
+    const PlayerRun run = runPlayer({withToken(wav_)}, output, {},
+                                    {{QStringLiteral("QT_QPA_PLATFORM"), platform},
+                                     {QStringLiteral("DISPLAY"), QString()},
+                                     {QStringLiteral("WAYLAND_DISPLAY"), QString()}});
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitStatus, QProcess::NormalExit);
+    QCOMPARE(run.exitCode, 2);
+    QCOMPARE(run.errors.count(QLatin1Char('\n')), 1);
+    QVERIFY2(run.errors.startsWith(QLatin1String("KZW4: there is no display")),
+             qPrintable(run.errors));
 }
 
 void Kzw4Test::reportsAFileItCannotPlay_data() {
