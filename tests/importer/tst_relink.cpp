@@ -1,11 +1,13 @@
 // kalvero-cli's missing and relink, run in this process on hostile paths:
 // quotes, blanks, % and _, accents in both Unicode forms, other scripts, a
-// folder whose name another folder's name begins with, and a locked catalogue.
+// folder whose name another folder's name begins with, a locked catalogue,
+// and results written to a full disk or a closed pipe.
 
 #include "cli/cli.h"
 #include "store/catalogue.h"
 #include "testsupport.h"
 
+#include <unistd.h>
 #include <QtTest>
 #include <cstdio>
 
@@ -31,16 +33,17 @@ QString readBack(FILE* file) {
     return QString::fromUtf8(bytes);
 }
 
-CliRun runCli(const TempProgramFolder& folder, const QStringList& arguments) {
-    FILE* out = std::tmpfile();
+// Results go to `out` when given (left open), else to a file read back into run.out.
+CliRun runCli(const TempProgramFolder& folder, const QStringList& arguments, FILE* out = nullptr) {
+    FILE* results = out ? out : std::tmpfile();
     FILE* err = std::tmpfile();
     CliRun run;
     {
-        kalvero::cli::Console console(out, err);
-        run.code = kalvero::cli::run(
-            QStringList{QStringLiteral("kalvero-cli")} + arguments, folder.path(), console);
+        kalvero::cli::Console console(results, err);
+        run.code = kalvero::cli::run(QStringList{QStringLiteral("kalvero-cli")} + arguments,
+                                     folder.path(), console);
     }
-    run.out = readBack(out);
+    if (!out) run.out = readBack(results);
     run.err = readBack(err);
     return run;
 }
@@ -62,6 +65,8 @@ private slots:
     void relink();
     void lockedCatalogueChangesNothing();
     void missing();
+    void unwritableResultsFail_data();
+    void unwritableResultsFail();
 };
 
 void RelinkTest::relink_data() {
@@ -163,6 +168,39 @@ void RelinkTest::missing() {
                                      "4\ta folder\t%1\n")
                           .arg(folder.path()));
     QCOMPARE(run.err, QStringLiteral("3 entries have no file.\n"));
+}
+
+void RelinkTest::unwritableResultsFail_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("closedPipe");  // else a full disk
+    QTest::addColumn<int>("code");
+    QTest::newRow("missing, full disk") << QStringList{QStringLiteral("missing")} << false << 1;
+    QTest::newRow("missing, closed pipe") << QStringList{QStringLiteral("missing")} << true << 1;
+    QTest::newRow("relink, full disk")
+        << QStringList{QStringLiteral("relink"), QStringLiteral("/gone"), QStringLiteral("/x")}
+        << false << 1;
+    QTest::newRow("help, closed pipe") << QStringList{QStringLiteral("--help")} << true << 1;
+    QTest::newRow("a wrong call stays one")
+        << QStringList{QStringLiteral("missing"), QStringLiteral("x")} << false << 2;
+}
+
+void RelinkTest::unwritableResultsFail() {
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, closedPipe);
+    QFETCH(int, code);
+    TempProgramFolder folder;
+    folder.createCatalogue({{0, QStringLiteral("x 'ü'"), QStringLiteral("/gone/x.wav"), {}, {}}});
+    int fds[2];
+    QVERIFY(!closedPipe || pipe(fds) == 0);
+    if (closedPipe) close(fds[0]);
+    FILE* out = closedPipe ? fdopen(fds[1], "w") : std::fopen("/dev/full", "w");
+    QVERIFY(out);
+    const CliRun run = runCli(folder, arguments, out);
+    std::fclose(out);
+    QCOMPARE(run.code, code);
+    QCOMPARE(run.err.contains(closedPipe ? QLatin1String("could not be written: Broken pipe")
+                                         : QLatin1String("could not be written: No space left")),
+             code == 1);
 }
 
 QTEST_GUILESS_MAIN(RelinkTest)
