@@ -119,14 +119,16 @@ bool isSoundFileName(QByteArrayView name) {
         [&](const char* known) { return ext.compare(known, Qt::CaseInsensitive) == 0; });
 }
 
+QByteArray storedPathOf(const QString& path) {
+    return QFile::encodeName(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+}
+
 bool walkSoundFiles(const QStringList& paths, WalkCounts& counts,
                     const std::function<bool(const QByteArray&)>& onFile,
                     const std::atomic<bool>* stop) {
     Walker walker(counts, onFile, stop);
     for (const QString& path : paths) {
-        // Absolute and cleaned, but links kept as the user named them.
-        const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-        if (!walker.root(QFile::encodeName(absolute))) return false;
+        if (!walker.root(storedPathOf(path))) return false;
     }
     return true;
 }

@@ -1,7 +1,8 @@
 // kalvero-cli's missing and relink, run in this process on hostile paths:
 // quotes, blanks, % and _, accents in both Unicode forms, other scripts, a
-// folder whose name another folder's name begins with, a locked catalogue,
-// and results written to a full disk or a closed pipe.
+// folder whose name another folder's name begins with, relative folders, new
+// paths that other entries name, a locked catalogue, and results written to
+// a full disk or a closed pipe.
 
 #include "cli/cli.h"
 #include "store/catalogue.h"
@@ -54,7 +55,7 @@ QStringList paths(const QList<Entry>& entries) {
     return out;
 }
 
-const QString kOld = QStringLiteral("/music/Ünï 'q' \"dq\" 100%_");
+const QString kOld = QStringLiteral("/music/Ünï 'q' \"dq\" 100%_ %1");
 
 }  // namespace
 
@@ -71,65 +72,103 @@ private slots:
 
 void RelinkTest::relink_data() {
     QTest::addColumn<QString>("from");
-    QTest::addColumn<QString>("to");  // under the test's folder
+    QTest::addColumn<QString>("to");     // under the test's folder
+    QTest::addColumn<bool>("relative");  // both given relative to the test's folder
     QTest::addColumn<bool>("dryRun");
     QTest::addColumn<QList<int>>("moved");  // rows that move
-    QTest::addColumn<QString>("said");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("said");  // "@" stands for the test's folder
 
+    const QString place = QStringLiteral("new 'place' 声");
     QTest::newRow("on a folder boundary, byte for byte")
-        << kOld << QStringLiteral("new 'place' 声") << false << QList<int>{0, 2, 3}
-        << QStringLiteral("Relinked 3 entries; 1 of the new paths exist.");
+        << kOld << place << false << false << QList<int>{0, 2, 3, 9} << 0
+        << QStringLiteral("Relinked 4 entries; 1 of the new paths exists.\n");
     QTest::newRow("trailing slashes")
-        << kOld + QStringLiteral("//") << QStringLiteral("new 'place' 声/") << false
-        << QList<int>{0, 2, 3} << QStringLiteral("Relinked 3 entries; 1 of the new paths exist.");
-    QTest::newRow("dry run") << kOld << QStringLiteral("new 'place' 声") << true << QList<int>{}
+        << kOld + QStringLiteral("//") << place + QStringLiteral("/") << false << false
+        << QList<int>{0, 2, 3, 9} << 0
+        << QStringLiteral("Relinked 4 entries; 1 of the new paths exists.\n");
+    QTest::newRow("relative, with . and ..")
+        << kOld + QStringLiteral("/sub/../.") << QStringLiteral("./x/..//") + place << true << false
+        << QList<int>{0, 2, 3, 9} << 0
+        << QStringLiteral("Relinked 4 entries; 1 of the new paths exists.\n");
+    QTest::newRow("dry run") << kOld << place << false << true << QList<int>{} << 0
                              << QStringLiteral(
-                                    "Would relink 3 entries; 1 of the new paths exist. "
-                                    "Nothing was changed (--dry-run).");
+                                    "Would relink 4 entries; 1 of the new paths exists. "
+                                    "Nothing was changed (--dry-run).\n");
+    QTest::newRow("one entry") << kOld + QStringLiteral("/sub") << QStringLiteral("x") << false
+                               << false << QList<int>{3} << 0
+                               << QStringLiteral("Relinked 1 entry; 0 of the new paths exist.\n");
     QTest::newRow("a name's beginning is no folder")
-        << QStringLiteral("/music/Ünï") << QStringLiteral("x") << false << QList<int>{}
-        << QStringLiteral("Relinked 0 entries; 0 of the new paths exist.");
-    QTest::newRow("the root") << QStringLiteral("/") << QStringLiteral("root") << false
-                              << QList<int>{0, 1, 2, 3, 4, 5}
-                              << QStringLiteral("Relinked 6 entries; 0 of the new paths exist.");
+        << QStringLiteral("/music/Ünï") << QStringLiteral("x") << false << false << QList<int>{}
+        << 1
+        << QStringLiteral("No entry of the catalogue lies in /music/Ünï; nothing was changed.\n");
+    QTest::newRow("the root") << QStringLiteral("/") << QStringLiteral("root") << false << false
+                              << QList<int>{0, 1, 2, 3, 4, 5, 8, 9} << 0
+                              << QStringLiteral("Relinked 8 entries; 0 of the new paths exist.\n");
+    QTest::newRow("a new path another entry names")
+        << kOld << QStringLiteral("taken") << false << false << QList<int>{2, 3, 9} << 1
+        << QStringLiteral(
+               "Relinked 3 entries; 0 of the new paths exist.\n1 entry was left "
+               "unchanged: another entry already names the new path. ID, path, new "
+               "path and the other entry's ID:\n1\t") +
+               kOld + QStringLiteral("/a b.wav\t@/taken/a b.wav\t9\n");
+    QTest::newRow("into the place another entry leaves")
+        << kOld << kOld + QStringLiteral("/sub") << false << false << QList<int>{0, 2, 3, 9} << 0
+        << QStringLiteral("Relinked 4 entries; 0 of the new paths exist.\n");
 }
 
 void RelinkTest::relink() {
     QFETCH(QString, from);
     QFETCH(QString, to);
+    QFETCH(bool, relative);
     QFETCH(bool, dryRun);
     QFETCH(QList<int>, moved);
+    QFETCH(int, code);
     QFETCH(QString, said);
 
     TempProgramFolder folder;
+    const QDir dir(folder.path());
     const QList<Entry> before{
         {0, QStringLiteral("a"), kOld + QStringLiteral("/a b.wav"), {}, {}},
         {0, QStringLiteral("b"), kOld + QStringLiteral("bc/x.wav"), {}, {}},
         {0, QStringLiteral("c"), kOld, {}, {}},
         {0, QStringLiteral("d"), kOld + QStringLiteral("/sub/%_ 'e'.wav"), {}, {}},
         // Other letter case and the decomposed form of "Ü" are other folders.
-        {0, QStringLiteral("e"), QStringLiteral("/music/ünï 'q' \"dq\" 100%_/a.wav"), {}, {}},
-        {0, QStringLiteral("f"), QStringLiteral("/music/U\u0308nï 'q' \"dq\" 100%_/a.wav"), {}, {}},
+        {0, QStringLiteral("e"), QStringLiteral("/music/ünï 'q' \"dq\" 100%_ %1/a.wav"), {}, {}},
+        {0,
+         QStringLiteral("f"),
+         QStringLiteral("/music/U\u0308nï 'q' \"dq\" 100%_ %1/a.wav"),
+         {},
+         {}},
         {0, QStringLiteral("g"), QStringLiteral("relative/a.wav"), {}, {}},
-        {0, QStringLiteral("h"), QString(), {}, {}}};
+        {0, QStringLiteral("h"), QString(), {}, {}},
+        {0, QStringLiteral("i"), dir.filePath(QStringLiteral("taken/a b.wav")), {}, {}},
+        // Moved into kOld/sub, it takes the place "d" leaves for kOld/sub/sub.
+        {0, QStringLiteral("j"), kOld + QStringLiteral("/%_ 'e'.wav"), {}, {}}};
     folder.createCatalogue(before);
-    const QString target = QDir(folder.path()).filePath(to);
-    QVERIFY(QDir().mkpath(QDir(folder.path()).filePath(QStringLiteral("new 'place' 声"))));
-    QFile(QDir(folder.path()).filePath(QStringLiteral("new 'place' 声/a b.wav")))
-        .open(QIODevice::WriteOnly);
+    const QString target = QDir::cleanPath(dir.filePath(to));
+    QVERIFY(dir.mkpath(QStringLiteral("new 'place' 声")));
+    QFile(dir.filePath(QStringLiteral("new 'place' 声/a b.wav"))).open(QIODevice::WriteOnly);
 
-    QStringList arguments{QStringLiteral("relink"), from, target};
+    QStringList arguments{QStringLiteral("relink"), from, dir.filePath(to)};
+    const QString cwd = QDir::currentPath();
+    if (relative) {
+        QDir::setCurrent(folder.path());
+        arguments = QStringList{QStringLiteral("relink"),
+                                dir.relativeFilePath(kOld) + from.mid(kOld.size()), to};
+    }
     if (dryRun) arguments << QStringLiteral("--dry-run");
     const CliRun run = runCli(folder, arguments);
-    QCOMPARE(run.code, 0);
-    QCOMPARE(run.out, said + QLatin1Char('\n'));
+    QDir::setCurrent(cwd);
+    QCOMPARE(run.out + run.err, QString(said).replace(QLatin1Char('@'), folder.path()));
+    QCOMPARE(run.code, code);
 
     QStringList expected = paths(before);
-    const QString base = target.endsWith(QLatin1Char('/')) ? target.chopped(1) : target;
     for (int row : moved) {
         QString rest = expected[row];
-        rest = from == QLatin1String("/") ? rest.mid(1) : rest.mid(kOld.size() + 1);
-        expected[row] = rest.isEmpty() ? base : base + QLatin1Char('/') + rest;
+        rest =
+            from == QLatin1String("/") ? rest.mid(1) : rest.mid(QDir::cleanPath(from).size() + 1);
+        expected[row] = rest.isEmpty() ? target : target + QLatin1Char('/') + rest;
     }
     QCOMPARE(paths(folder.readEntries()), expected);
 }
