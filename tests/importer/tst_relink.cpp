@@ -1,8 +1,8 @@
 // kalvero-cli's missing and relink, run in this process on hostile paths:
 // quotes, blanks, % and _, accents in both Unicode forms, other scripts, a
 // folder whose name another folder's name begins with, relative folders, new
-// paths that other entries name, a locked catalogue, and results written to
-// a full disk or a closed pipe.
+// paths that other entries name, a locked catalogue, a change the catalogue
+// refuses, and results written to a full disk or a closed pipe.
 
 #include "cli/cli.h"
 #include "store/catalogue.h"
@@ -10,7 +10,9 @@
 
 #include <unistd.h>
 #include <QtTest>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 using kalvero::test::Entry;
 using kalvero::test::TempProgramFolder;
@@ -64,7 +66,8 @@ class RelinkTest : public QObject {
 private slots:
     void relink_data();
     void relink();
-    void lockedCatalogueChangesNothing();
+    void refusedChangeChangesNothing();
+    void relinkWaitsOutAnotherProgramsLock();
     void missing();
     void unwritableResultsFail_data();
     void unwritableResultsFail();
@@ -173,19 +176,39 @@ void RelinkTest::relink() {
     QCOMPARE(paths(folder.readEntries()), expected);
 }
 
-void RelinkTest::lockedCatalogueChangesNothing() {
+void RelinkTest::refusedChangeChangesNothing() {
+    TempProgramFolder folder;
+    folder.createCatalogue({{0, QStringLiteral("a"), QStringLiteral("/old/a.wav"), {}, {}},
+                            {0, QStringLiteral("b"), QStringLiteral("/old/b.wav"), {}, {}}});
+    // Another program's rule refuses the second entry's change, after the first one's.
+    kalvero::store::openCatalogueFile(folder.cataloguePath(), SQLITE_OPEN_READWRITE)
+        .exec(
+            "create trigger refuse before update on SoundData when old.ID = 2 "
+            "begin select raise(abort, 'refused'); end");
+    const CliRun run =
+        runCli(folder, {QStringLiteral("relink"), QStringLiteral("/old"), QStringLiteral("/new")});
+    QCOMPARE(run.code, 1);
+    QVERIFY2(run.err.contains(QLatin1String("Nothing was changed.")), qPrintable(run.err));
+    QCOMPARE(paths(folder.readEntries()),
+             (QStringList{QStringLiteral("/old/a.wav"), QStringLiteral("/old/b.wav")}));
+    QCOMPARE(runCli(folder, {QStringLiteral("relink"), QString(), QStringLiteral("/new")}).code, 2);
+}
+
+void RelinkTest::relinkWaitsOutAnotherProgramsLock() {
     TempProgramFolder folder;
     folder.createCatalogue({{0, QStringLiteral("a"), QStringLiteral("/old/a.wav"), {}, {}}});
     kalvero::store::Connection other =
         kalvero::store::openCatalogueFile(folder.cataloguePath(), SQLITE_OPEN_READWRITE);
     other.exec("BEGIN EXCLUSIVE");
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        other.exec("ROLLBACK");
+    });
     const CliRun run =
         runCli(folder, {QStringLiteral("relink"), QStringLiteral("/old"), QStringLiteral("/new")});
-    other.exec("ROLLBACK");
-    QCOMPARE(run.code, 1);
-    QVERIFY2(run.err.contains(QLatin1String("Nothing was changed.")), qPrintable(run.err));
-    QCOMPARE(paths(folder.readEntries()), QStringList{QStringLiteral("/old/a.wav")});
-    QCOMPARE(runCli(folder, {QStringLiteral("relink"), QString(), QStringLiteral("/new")}).code, 2);
+    release.join();
+    QVERIFY2(run.code == 0, qPrintable(run.err));
+    QCOMPARE(paths(folder.readEntries()), QStringList{QStringLiteral("/new/a.wav")});
 }
 
 void RelinkTest::missing() {
