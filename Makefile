@@ -8,8 +8,14 @@ PREFIX     ?= $(HOME)/.local/opt/kalvero
 
 .PHONY: deps configure build program run test test-asan bench install uninstall clean
 
+# Which packages `deps` makes sure of (see scripts/install-deps.sh): each goal
+# asks for what it needs, and the goals it depends on inherit that.
+DEPS = test
+install uninstall: DEPS = program
+run: DEPS = run
+
 deps:
-	@scripts/install-deps.sh
+	@scripts/install-deps.sh $(DEPS)
 
 configure: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKALVERO_WERROR=ON >/dev/null
@@ -30,8 +36,9 @@ test: build
 bench: build
 	@scripts/bench.sh $(BUILD)
 
-# A relative PREFIX is taken from the folder make runs in.
-install: build
+# A relative PREFIX is taken from the folder make runs in. Only the program
+# folder is built: the tests and benchmarks are not installed.
+install: program
 	@prefix="$(PREFIX)"; case "$$prefix" in /*) ;; *) prefix="$$PWD/$$prefix" ;; esac; \
 	cmake --install $(BUILD) --prefix "$$prefix"
 

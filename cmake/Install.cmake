@@ -1,7 +1,8 @@
 # Installing for one user, without root: `cmake --install` (which `make
 # install` runs) puts the program folder into CMAKE_INSTALL_PREFIX,
-# ~/.local/opt/kalvero unless told otherwise, and the launcher files under
-# ~/.local. Included after src/, so that every executable of ours is known.
+# ~/.local/opt/kalvero unless told otherwise, and the launcher files and the
+# links to the program and to kalvero-cli under ~/.local. Included after src/,
+# so that every executable of ours is known.
 #
 # The program keeps its catalogue beside itself, so the program folder must be
 # one the user can write. The home paths are taken when installing, not here:

@@ -1,23 +1,38 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Kalvero needs to build, run and test, on
-# Debian 12 (bookworm) or 13 (trixie). Idempotent: when everything is present
-# it only checks and returns.
+# Installs the Debian packages Kalvero needs, on Debian 12 (bookworm) or 13
+# (trixie), for one of three uses:
+#   scripts/install-deps.sh program   building and running the program (make install)
+#   scripts/install-deps.sh run       that, and the virtual desktop a headless `make run` uses
+#   scripts/install-deps.sh [test]    everything, the tests' tools too (make test)
+# Idempotent: when everything is present it only checks and returns. Only
+# apt-get needs root; it runs through sudo when the caller is not root.
 set -euo pipefail
 
+use=${1:-test}
 packages=(
     build-essential cmake pkg-config make git ca-certificates
     qt6-base-dev libgl-dev
-    libsqlcipher-dev sqlcipher libssl-dev
+    libsqlcipher-dev libssl-dev
     libsndfile1-dev libsdl2-dev libcsv-dev
     fonts-dejavu-core
-    # the icon's PNGs at build time, and checks of the installed launcher files
-    librsvg2-bin desktop-file-utils appstream
-    # the virtual desktop that the end-to-end tests and a headless `make run` use
-    xvfb xauth openbox trayer xdotool x11-utils imagemagick
+    # the icon's PNGs at build time
+    librsvg2-bin
+)
+# the virtual desktop that the end-to-end tests and a headless `make run` use
+desktop=(xvfb xauth openbox trayer xdotool x11-utils imagemagick)
+tests=(
+    # catalogues written by another tool, and checks of the installed launcher files
+    sqlcipher desktop-file-utils appstream
     # the fuzzer and sanitizer builds; clang's runtime package is named after
     # the release's clang version and is added below
     clang
 )
+case "$use" in
+    program) ;;
+    run) packages+=("${desktop[@]}") ;;
+    test) packages+=("${desktop[@]}" "${tests[@]}") ;;
+    *) echo "Usage: $0 [program|run|test]" >&2; exit 2 ;;
+esac
 
 . /etc/os-release
 case "${ID:-}:${VERSION_ID:-}" in
@@ -32,6 +47,7 @@ is_installed() {
 # libFuzzer and the sanitizer runtimes: libclang-rt-N-dev for the clang that
 # the release's `clang` package depends on (14 on Debian 12, 19 on Debian 13).
 clang_runtime() {
+    [ "$use" = test ] || return 0
     local major
     major=$(dpkg-query -W -f='${Depends}' clang 2>/dev/null | grep -o 'clang-[0-9]\+' | head -n 1 |
         cut -d- -f2 || true)

@@ -4,10 +4,19 @@
 set -euo pipefail
 program=$(realpath "$1")
 
-if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+# Without xdpyinfo (a program-only install) a display that is set is trusted.
+if [ -n "${DISPLAY:-}" ] && { ! command -v xdpyinfo >/dev/null || xdpyinfo >/dev/null 2>&1; }; then
     exec "$program"
 fi
 
+# `make install` brings no virtual desktop; `make run` does.
+for tool in Xvfb xdpyinfo openbox trayer xdotool import; do
+    command -v "$tool" >/dev/null || {
+        echo "No display found, and $tool for a virtual one is missing:" \
+            "run scripts/install-deps.sh run (it installs Debian packages, as root or with sudo)." >&2
+        exit 1
+    }
+done
 shot="$(dirname "$program")/../screenshots/kalvero-run.png"
 mkdir -p "$(dirname "$shot")"
 shot=$(realpath -m "$shot")

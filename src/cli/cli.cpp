@@ -8,6 +8,8 @@
 #include <unistd.h>
 #include <QDir>
 #include <QFileInfo>
+#include <cerrno>
+#include <csignal>
 
 namespace kalvero::cli {
 
@@ -54,6 +56,14 @@ QString helpText(const QCommandLineParser& parser) {
     return text;
 }
 
+// A successful command whose results were not all written has failed.
+int checkOutput(Console& console, int code) {
+    if (code != kSuccess || !console.outputFailed()) return code;
+    console.error(QStringLiteral("The results could not be written: %1.")
+                      .arg(qt_error_string(console.outputError())));
+    return kFailure;
+}
+
 }  // namespace
 
 Console::Console(FILE* out, FILE* err)
@@ -61,8 +71,12 @@ Console::Console(FILE* out, FILE* err)
 
 void Console::print(const QString& line) {
     endProgress();
-    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), out_);
-    std::fflush(out_);
+    // After a failed write the rest would be a list with a hole in it.
+    if (outputFailed()) return;
+    errno = 0;
+    if (std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), out_) == EOF ||
+        std::fflush(out_) == EOF)
+        outputError_ = errno != 0 ? errno : EIO;
 }
 
 void Console::error(const QString& line) {
@@ -106,6 +120,9 @@ bool catalogueExists(Invocation& call) {
     return false;
 }
 int run(const QStringList& arguments, const QString& programFolder, Console& console) {
+    // A reader that went away (`kalvero-cli missing | head -1`) is a failed
+    // write to report, not a signal that ends the tool in the middle of a write.
+    std::signal(SIGPIPE, SIG_IGN);
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Fills and reads Kalvero's catalogue from the command line."));
@@ -139,7 +156,7 @@ int run(const QStringList& arguments, const QString& programFolder, Console& con
     }
     if (parser.isSet(helpOption)) {
         console.print(helpText(parser).trimmed());
-        return kSuccess;
+        return checkOutput(console, kSuccess);
     }
     QStringList positional = parser.positionalArguments();
     if (positional.isEmpty()) {
@@ -178,7 +195,7 @@ int run(const QStringList& arguments, const QString& programFolder, Console& con
     if (cataloguePath.isEmpty())
         cataloguePath = QDir(programFolder).filePath(QLatin1String(store::Catalogue::kFileName));
     Invocation call{positional, parser, QFileInfo(cataloguePath).absoluteFilePath(), console};
-    return command->run(call);
+    return checkOutput(console, command->run(call));
 }
 
 }  // namespace kalvero::cli

@@ -28,7 +28,10 @@ enum ExitCode : int {
 
 // Where a command writes: results on standard output, errors and progress on
 // standard error. Progress is one line updated in place on a terminal and
-// otherwise a line now and then, so logs stay readable.
+// otherwise a line now and then, so logs stay readable. A result that could
+// not be written (a full disk, a reader that went away) is remembered, and
+// run() reports the command as failed: a script must not take a cut-off list
+// for a whole one.
 class Console {
 public:
     Console(FILE* out, FILE* err);
@@ -40,12 +43,16 @@ public:
     void progress(const QString& line);
     // Ends an in-place progress line, so that what follows starts on a line of its own.
     void endProgress();
+    // Whether some result could not be written, and the system's reason (errno) for the first.
+    bool outputFailed() const { return outputError_ != 0; }
+    int outputError() const { return outputError_; }
 
 private:
     FILE* out_;
     FILE* err_;
     bool interactive_;
     bool progressShown_ = false;
+    int outputError_ = 0;
 };
 
 // What a command gets when it runs.
@@ -80,7 +87,8 @@ bool prepareCatalogue(Invocation& call);
 bool catalogueExists(Invocation& call);
 
 // Runs the tool on `arguments` (the program's name first). `programFolder`
-// holds the default catalogue.
+// holds the default catalogue. A command that succeeded but whose results
+// could not all be written ends with kFailure.
 int run(const QStringList& arguments, const QString& programFolder, Console& console);
 
 }  // namespace kalvero::cli

@@ -5,6 +5,7 @@
 #include "reconcile/relink.h"
 #include "store/dberrortext.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 namespace kalvero::cli {
@@ -45,6 +46,10 @@ QString field(const QString& text) {
     return out;
 }
 
+QString entries(qint64 count) {
+    return count == 1 ? QStringLiteral("1 entry") : QStringLiteral("%1 entries").arg(count);
+}
+
 }  // namespace
 
 std::vector<QCommandLineOption> relinkOptions() { return {dryRunOption()}; }
@@ -62,9 +67,10 @@ int runMissing(Invocation& call) {
     for (const MissingEntry& entry : missing)
         call.console.print(
             QStringLiteral("%1\t%2\t%3").arg(entry.id).arg(field(entry.name), field(entry.path)));
-    call.console.error(missing.size() == 1
-                           ? QStringLiteral("1 entry has no file.")
-                           : QStringLiteral("%1 entries have no file.").arg(missing.size()));
+    call.console.error(QStringLiteral("%1 %2 no file.")
+                           .arg(entries(missing.size()), missing.size() == 1
+                                                             ? QStringLiteral("has")
+                                                             : QStringLiteral("have")));
     return kSuccess;
 }
 
@@ -86,14 +92,34 @@ int runRelink(Invocation& call) {
         call.console.error(QStringLiteral("Nothing was changed."));
         return kFailure;
     }
-    const QString entries = result.changed == 1 ? QStringLiteral("1 entry")
-                                                : QStringLiteral("%1 entries").arg(result.changed);
-    call.console.print((dryRun ? QStringLiteral("Would relink %1; %2 of the new paths exist. "
-                                                "Nothing was changed (--dry-run).")
-                               : QStringLiteral("Relinked %1; %2 of the new paths exist."))
-                           .arg(entries)
-                           .arg(result.existing));
-    return kSuccess;
+    if (result.changed == 0 && result.clashes.isEmpty()) {
+        call.console.error(
+            QStringLiteral("No entry of the catalogue lies in %1; nothing was changed.")
+                .arg(QFile::decodeName(folderKey(from))));
+        return kFailure;
+    }
+    call.console.print(
+        (dryRun ? QStringLiteral("Would relink %1; %2 of the new paths %3. "
+                                 "Nothing was changed (--dry-run).")
+                : QStringLiteral("Relinked %1; %2 of the new paths %3."))
+            .arg(entries(result.changed))
+            .arg(result.existing)
+            .arg(result.existing == 1 ? QStringLiteral("exists") : QStringLiteral("exist")));
+    if (result.clashes.isEmpty()) return kSuccess;
+    // Listed as `missing` lists: one entry a line, its fields escaped alike.
+    const qsizetype kept = result.clashes.size();
+    call.console.error(
+        QStringLiteral("%1 %2 left unchanged: another entry already names the new path. "
+                       "ID, path, new path and the other entry's ID:")
+            .arg(entries(kept),
+                 dryRun ? QStringLiteral("would be")
+                        : (kept == 1 ? QStringLiteral("was") : QStringLiteral("were"))));
+    for (const RelinkClash& clash : result.clashes)
+        call.console.error(QStringLiteral("%1\t%2\t%3\t%4")
+                               .arg(QString::number(clash.id), field(QFile::decodeName(clash.path)),
+                                    field(QFile::decodeName(clash.newPath)),
+                                    QString::number(clash.otherId)));
+    return kFailure;
 }
 
 }  // namespace kalvero::cli

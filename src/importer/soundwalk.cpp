@@ -173,6 +173,10 @@ bool isSoundFileName(QByteArrayView name) {
         [&](const char* known) { return ext.compare(known, Qt::CaseInsensitive) == 0; });
 }
 
+QByteArray storedPathOf(const QString& path) {
+    return QFile::encodeName(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+}
+
 bool walkSoundFiles(const QStringList& paths, WalkCounts& counts,
                     const std::function<bool(const QByteArray&)>& onFile,
                     const std::atomic<bool>* stop) {
@@ -180,7 +184,7 @@ bool walkSoundFiles(const QStringList& paths, WalkCounts& counts,
     QByteArrayList roots;
     for (const QString& path : paths) {
         // Absolute and cleaned, but links kept as the user named them.
-        roots << QFile::encodeName(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+        roots << storedPathOf(path);
         walker.addRoot(roots.back());
     }
     for (const QByteArray& root : roots)

@@ -27,6 +27,11 @@ struct WalkCounts {
     QStringList notSoundRoots;
 };
 
+// A path as an import stores it: made absolute against the working folder
+// and cleaned ("." and ".." resolved, repeated and trailing slashes dropped),
+// links kept as the user named them, in the file system's encoding.
+QByteArray storedPathOf(const QString& path);
+
 // Walks folders and files for sound files. Folders are walked recursively
 // in name order; names with a leading dot are skipped below the given paths;
 // a folder is walked at most once however many links lead to it, so no link

@@ -3,7 +3,8 @@
 # commands `make install` and `make uninstall` run. A folder the user cannot
 # write is refused and nothing is installed; the launcher files pass the
 # desktop's validators; the program started through ~/.local/bin/kalvero makes
-# its catalogue beside the real executable; installing again leaves that
+# its catalogue beside the real executable, and kalvero-cli started through
+# its link beside it uses that catalogue; installing again leaves that
 # catalogue as it is; removing leaves the catalogue and nothing else.
 set -euo pipefail
 
@@ -57,9 +58,11 @@ done
 for program in kalvero KZW4 kalvero-cli; do
     [ -e "$KALVERO_BIN/$program" ] && expected+=$'\n'".local/opt/kalvero/$program"
 done
+expected+=$'\n'".local/bin/kalvero-cli"
 [ "$(home_files)" = "$(sort <<<"$expected")" ] ||
     fail "installed files differ: $(diff <(sort <<<"$expected") <(home_files) || true)"
 [ "$(readlink "$HOME/.local/bin/kalvero")" = "$prefix/kalvero" ] || fail "the link points elsewhere"
+[ "$(readlink "$HOME/.local/bin/kalvero-cli")" = "$prefix/kalvero-cli" ] || fail "the tool's link too"
 for size in 16 256; do
     [ "$(identify -format '%wx%h' "$HOME/.local/share/icons/hicolor/${size}x$size/apps/$id.png")" = \
         "${size}x$size" ] || fail "the $size pixel icon has the wrong size"
@@ -87,6 +90,9 @@ sleep 0.5
 kill "$running"
 wait "$running" 2>/dev/null || true
 running=""
+# The tool through its link finds the same catalogue: without one it would fail.
+(cd "$work/elsewhere" && "$HOME/.local/bin/kalvero-cli" missing) >"$work/cli.log" 2>&1 ||
+    fail "kalvero-cli through its link failed: $(cat "$work/cli.log")"
 [ -z "$(ls -A "$work/elsewhere")" ] || fail "files made in the working folder"
 [ ! -e "$HOME/.local/bin/Kalverodb.mdb" ] || fail "catalogue made beside the link"
 
