@@ -1,31 +1,48 @@
 #!/usr/bin/env bash
-# Builds the store's fuzz target with clang into build-fuzz/ and runs it for a
-# bounded time over the kept inputs.
+# Builds a fuzz target with clang into build-fuzz/ and runs it for a bounded
+# time over the kept inputs.
 #
-#   tests/fuzz/run_fuzz.sh [seconds] [--merge]
+#   tests/fuzz/run_fuzz.sh [store|csv] [seconds] [--merge]
 #
-# Kept inputs: tests/fuzz/seeds/ (written by hand, never pruned) and
-# tests/fuzz/corpus/ (found by the fuzzer, at most 200). Both are only read;
-# what a run finds collects in build-fuzz/corpus-new/. With --merge, the found
-# inputs old and new are minimised against the seeds (libFuzzer's -merge=1)
-# and the result replaces tests/fuzz/corpus/, ready to commit. A fault leaves
-# the input that caused it in build-fuzz/artifacts/ and makes the script fail.
+# The target is the store's statements (the default) or the CSV reader.
+# Kept inputs: the store's in tests/fuzz/seeds/ (written by hand, never
+# pruned) and tests/fuzz/corpus/ (found by the fuzzer, at most 200); the CSV
+# reader's in tests/fuzz/csv-seeds/ and tests/fuzz/csv-corpus/. Both are only
+# read; what a run finds collects in build-fuzz/corpus-new/ (csv-corpus-new/).
+# With --merge, the found inputs old and new are minimised against the seeds
+# (libFuzzer's -merge=1) and the result replaces the corpus folder, ready to
+# commit. A fault leaves the input that caused it in build-fuzz/artifacts/
+# (csv-artifacts/) and makes the script fail.
 set -euo pipefail
 
+target=store
+case ${1:-} in store | csv) target=$1; shift ;; esac
 seconds=${1:-60}
 merge=no
 if [ "${2:-}" = --merge ]; then merge=yes; fi
 case $seconds in
-    '' | *[!0-9]*) echo "usage: $0 [seconds] [--merge]" >&2; exit 2 ;;
+    '' | *[!0-9]*) echo "usage: $0 [store|csv] [seconds] [--merge]" >&2; exit 2 ;;
 esac
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=${KALVERO_FUZZ_BUILD:-$root/build-fuzz}
-seeds=$here/seeds
-corpus=$here/corpus
-new=$build/corpus-new
-artifacts=$build/artifacts
+if [ $target = store ]; then
+    prefix=
+    what="the store"
+    # The target keeps its catalogue and the rows it added from one input to
+    # the next, so libFuzzer's leak check after each input would see every
+    # input "leak" and run it twice; leaks are the sanitizer build's business.
+    options=(-dict="$here/store.dict" -detect_leaks=0)
+else
+    prefix=csv-
+    what="the CSV reader"
+    options=(-dict="$here/csv.dict")
+fi
+seeds=$here/${prefix}seeds
+corpus=$here/${prefix}corpus
+new=$build/${prefix}corpus-new
+artifacts=$build/${prefix}artifacts
 max_kept=200
 
 runtime="$(clang++ -print-resource-dir 2>/dev/null)/lib/linux/libclang_rt.fuzzer-$(uname -m).a"
@@ -37,7 +54,7 @@ fi
 
 cmake -S "$here" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     >/dev/null
-cmake --build "$build" -j"$(nproc)"
+cmake --build "$build" -j"$(nproc)" --target "kalvero_fuzz_$target"
 mkdir -p "$corpus" "$new" "$artifacts"
 # Found inputs are only a head start for the next run; a pile of them slows
 # its start, so past a few thousand they go (--merge keeps what they reach).
@@ -57,14 +74,11 @@ export KALVERO_FUZZ_TMP=$scratch
 # quarantine still catches a use after free in the store's own small blocks.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=16}
 
-fuzzer=$build/kalvero_fuzz_store
-# The target keeps its catalogue and the rows it added from one input to the
-# next, so libFuzzer's leak check after each input would see every input
-# "leak" and run it twice; leaks are the sanitizer build's business.
-common=(-dict="$here/store.dict" -max_len=4096 -timeout=30 -rss_limit_mb=2048 -detect_leaks=0)
+fuzzer=$build/kalvero_fuzz_$target
+common=("${options[@]}" -max_len=4096 -timeout=30 -rss_limit_mb=2048)
 
 count() { find "$1" -maxdepth 1 -type f | wc -l; }
-echo "Fuzzing the store for ${seconds}s" \
+echo "Fuzzing $what for ${seconds}s" \
     "($(count "$seeds") seeds, $(count "$corpus") kept, $(count "$new") found before)"
 "$fuzzer" "${common[@]}" -max_total_time="$seconds" -print_final_stats=1 \
     -artifact_prefix="$artifacts/" "$new" "$corpus" "$seeds"
