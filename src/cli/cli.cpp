@@ -122,9 +122,12 @@ bool catalogueExists(Invocation& call) {
     return false;
 }
 int run(const QStringList& arguments, const QString& programFolder, Console& console) {
-    // A reader that went away (`kalvero-cli missing | head -1`) is a failed
-    // write to report, not a signal that ends the tool in the middle of a write.
+    // A reader that went away (`kalvero-cli missing | head -1`) or a file-size
+    // limit reached by an export is a failed write to report (and, for an
+    // export, a temporary file to remove), not a signal that ends the tool in
+    // the middle of a write.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Fills and reads Kalvero's catalogue from the command line."));
