@@ -1,13 +1,13 @@
 // kalvero-cli's export and import-csv.
 
 #include "cli/clicommands.h"
+#include "importer/counted.h"
 #include "importer/csvtransfer.h"
 
 #include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <csignal>
 
 namespace kalvero::cli {
 
@@ -23,20 +23,11 @@ const QCommandLineOption& updateOption() {
     return option;
 }
 
-QString countOf(qint64 n, const QString& one, const QString& many) {
-    return n == 1 ? QStringLiteral("1 ") + one : QStringLiteral("%1 %2").arg(n).arg(many);
-}
-
-QString entries(qint64 n) { return countOf(n, QStringLiteral("entry"), QStringLiteral("entries")); }
-
-QString rows(qint64 n) { return countOf(n, QStringLiteral("row"), QStringLiteral("rows")); }
+QString rows(qint64 n) { return counted(n, QStringLiteral("%1 row"), QStringLiteral("%1 rows")); }
 
 // The CSV goes to standard output as it is read; the summary then goes to
 // standard error, so that what is piped on is the CSV alone.
 CsvOutcome exportToStandardOutput(const QString& cataloguePath) {
-    // A reader that goes away (`| head`) is a failed write, said and counted
-    // as one, rather than a silent death by SIGPIPE.
-    std::signal(SIGPIPE, SIG_IGN);
     std::fflush(stdout);
     QFile out;
     if (!out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered,

@@ -1,6 +1,7 @@
 // kalvero-cli's missing and relink.
 
 #include "cli/clicommands.h"
+#include "importer/counted.h"
 #include "reconcile/missingfiles.h"
 #include "reconcile/relink.h"
 #include "store/dberrortext.h"
@@ -11,6 +12,7 @@
 namespace kalvero::cli {
 
 using namespace reconcile;
+using importer::entries;
 
 namespace {
 
@@ -44,10 +46,6 @@ QString field(const QString& text) {
         }
     }
     return out;
-}
-
-QString entries(qint64 count) {
-    return count == 1 ? QStringLiteral("1 entry") : QStringLiteral("%1 entries").arg(count);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "importer/csvtransfer.h"
 
+#include "importer/counted.h"
+
 #include "store/catalogue.h"
 #include "store/dberrortext.h"
 #include "store/transaction.h"
@@ -28,11 +30,6 @@ constexpr int kIgnored = -1;
 constexpr int kIdColumn = 4;
 
 using TextViews = std::array<std::optional<QByteArrayView>, 4>;
-
-QString countOf(qint64 n, const char* one, const char* many) {
-    return n == 1 ? QStringLiteral("1 %1").arg(QLatin1String(one))
-                  : QStringLiteral("%1 %2").arg(n).arg(QLatin1String(many));
-}
 
 void appendQuoted(QByteArray& out, QByteArrayView text) {
     out += '"';
@@ -115,7 +112,8 @@ struct Reader {
         const auto headerFields = qint64(columnOf.size());
         if (fields > headerFields) {
             return fail(started, QStringLiteral("the row has %1, the header only %2.")
-                                     .arg(countOf(fields, "field", "fields"))
+                                     .arg(counted(fields, QStringLiteral("%1 field"),
+                                                  QStringLiteral("%1 fields")))
                                      .arg(headerFields));
         }
         // Every field the export writes is there, quoted or empty; a row
@@ -123,7 +121,8 @@ struct Reader {
         if (fields < headerFields) {
             return fail(started, QStringLiteral("the row has only %1, the header %2; the file "
                                                 "may have been cut short.")
-                                     .arg(countOf(fields, "field", "fields"))
+                                     .arg(counted(fields, QStringLiteral("%1 field"),
+                                                  QStringLiteral("%1 fields")))
                                      .arg(headerFields));
         }
         CsvRow row;

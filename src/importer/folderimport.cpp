@@ -282,10 +282,6 @@ void createCatalogueIfMissing(const QString& path) {
     catalogue.end();
 }
 
-QString counted(qint64 count, const QString& one, const QString& many) {
-    return (count == 1 ? one : many).arg(count);
-}
-
 QString importSummary(const ImportResult& result) {
     QString text = counted(result.added, QStringLiteral("Added %1 sound file."),
                            QStringLiteral("Added %1 sound files.")) +

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "importer/counted.h"
+
 #include "store/sqlitehandle.h"
 
 #include <QString>
@@ -68,8 +70,5 @@ void createCatalogueIfMissing(const QString& path);
 // "Added N sound files. Skipped M already in the catalogue, K not readable."
 // and, when there were any, the folders and files that could not be taken.
 QString importSummary(const ImportResult& result);
-
-// `one` or `many` (each with a "%1" for the number), as `count` asks, with the number in it.
-QString counted(qint64 count, const QString& one, const QString& many);
 
 }  // namespace kalvero::importer
