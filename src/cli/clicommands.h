@@ -11,10 +11,18 @@ int runImport(Invocation& call);
 int runExport(Invocation& call);
 // import-csv FILE.csv: every row of such a file, or none.
 int runImportCsv(Invocation& call);
-// missing: the entries whose file is missing, one per line (ID, name, path).
+// missing [--offline]: the entries whose file is missing, one per line (ID,
+// name, path); those on drives that are not connected apart.
 int runMissing(Invocation& call);
+std::vector<QCommandLineOption> missingOptions();
 // relink OLD_FOLDER NEW_FOLDER [--dry-run]: moves the entries under a folder.
 int runRelink(Invocation& call);
 std::vector<QCommandLineOption> relinkOptions();
+// prune [--dry-run]: removes the entries whose file is missing.
+int runPrune(Invocation& call);
+std::vector<QCommandLineOption> pruneOptions();
+// duplicates [--json]: the entries that name the same path, grouped.
+int runDuplicates(Invocation& call);
+std::vector<QCommandLineOption> duplicatesOptions();
 
 }  // namespace kalvero::cli
