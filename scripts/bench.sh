@@ -17,3 +17,7 @@ echo
 # BENCH_IMPORT_FILES (default 100000) sizes the import benchmark's tree.
 "$build/bench/bench_import" --cache "$build/bench-cache" \
     --files "${BENCH_IMPORT_FILES:-100000}" --reps "${BENCH_IMPORT_REPS:-3}"
+echo
+# BENCH_ANALYSIS_FILES (default 300) sizes the analysis benchmark's set of files.
+"$build/bench/bench_analysis" --cache "$build/bench-cache" \
+    --files "${BENCH_ANALYSIS_FILES:-300}" --reps "${BENCH_ANALYSIS_REPS:-3}"

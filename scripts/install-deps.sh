@@ -13,7 +13,7 @@ packages=(
     build-essential cmake pkg-config make git ca-certificates
     qt6-base-dev libgl-dev
     libsqlcipher-dev libssl-dev
-    libsndfile1-dev libsdl2-dev libcsv-dev
+    libsndfile1-dev libebur128-dev libsdl2-dev libcsv-dev
     fonts-dejavu-core
     # the icon's PNGs at build time
     librsvg2-bin

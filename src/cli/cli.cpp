@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 
@@ -28,11 +29,26 @@ const Command kCommands[] = {
      "equal to an entry already there is skipped.",
      1, 1, importCsvOptions, runImportCsv},
     {"missing", "", "Lists the entries whose file is missing: ID, name and path, one per line.", 0,
-     0, nullptr, runMissing},
+     0, missingOptions, runMissing},
     {"relink", "OLD_FOLDER NEW_FOLDER",
      "Moves every entry under OLD_FOLDER to NEW_FOLDER (the start of its path is rewritten).", 2, 2,
      relinkOptions, runRelink},
+    {"prune", "",
+     "Removes the entries whose file is missing, and lists them as missing does; never those on "
+     "a drive that is not connected, nor under a folder where most files are missing.",
+     0, 0, pruneOptions, runPrune},
+    {"duplicates", "", "Lists the entries that name the same path, in groups, largest first.", 0, 0,
+     duplicatesOptions, runDuplicates},
 };
+
+// Whether `command` takes `option` (an option such as --dry-run may belong to several).
+bool takes(const Command& command, const QCommandLineOption& option) {
+    if (!command.options) return false;
+    for (const QCommandLineOption& own : command.options()) {
+        if (own.names() == option.names()) return true;
+    }
+    return false;
+}
 
 const Command* findCommand(const QString& name) {
     for (const Command& command : kCommands) {
@@ -140,13 +156,22 @@ int run(const QStringList& arguments, const QString& programFolder, Console& con
             .arg(QLatin1String(store::Catalogue::kFileName)),
         QStringLiteral("FILE"));
     parser.addOption(catalogueOption);
+    // Each option once, named with every command that takes it.
+    std::vector<std::pair<QCommandLineOption, QStringList>> options;
     for (const Command& command : kCommands) {
         if (!command.options) continue;
-        for (QCommandLineOption option : command.options()) {
-            option.setDescription(option.description() +
-                                  QStringLiteral(" (%1)").arg(QLatin1String(command.name)));
-            parser.addOption(option);
+        for (const QCommandLineOption& option : command.options()) {
+            auto known = std::find_if(options.begin(), options.end(), [&](const auto& o) {
+                return o.first.names() == option.names();
+            });
+            if (known == options.end()) known = options.insert(options.end(), {option, {}});
+            known->second << QLatin1String(command.name);
         }
+    }
+    for (auto& [option, owners] : options) {
+        option.setDescription(option.description() +
+                              QStringLiteral(" (%1)").arg(owners.join(QStringLiteral(", "))));
+        parser.addOption(option);
     }
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("One of the commands below."));
@@ -178,7 +203,7 @@ int run(const QStringList& arguments, const QString& programFolder, Console& con
     for (const Command& other : kCommands) {
         if (&other == command || !other.options) continue;
         for (const QCommandLineOption& option : other.options()) {
-            if (parser.isSet(option)) {
+            if (parser.isSet(option) && !takes(*command, option)) {
                 console.error(QStringLiteral("The option --%1 belongs to '%2', not to '%3'.")
                                   .arg(option.names().constFirst(), QLatin1String(other.name),
                                        QLatin1String(command->name)));

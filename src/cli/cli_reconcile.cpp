@@ -1,13 +1,17 @@
-// kalvero-cli's missing and relink.
+// kalvero-cli's missing, relink, prune and duplicates.
 
 #include "cli/clicommands.h"
 #include "importer/counted.h"
+#include "reconcile/duplicates.h"
 #include "reconcile/missingfiles.h"
 #include "reconcile/relink.h"
 #include "store/dberrortext.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 namespace kalvero::cli {
 
@@ -48,27 +52,152 @@ QString field(const QString& text) {
     return out;
 }
 
+const QCommandLineOption& offlineOption() {
+    static const QCommandLineOption option(
+        QStringLiteral("offline"),
+        QStringLiteral("List the entries on drives that are not connected instead, with the "
+                       "drive as a fourth field."));
+    return option;
+}
+
+const QCommandLineOption& jsonOption() {
+    static const QCommandLineOption option(QStringLiteral("json"),
+                                           QStringLiteral("Write the results as JSON."));
+    return option;
+}
+
+// The line `missing` writes for an entry; prune writes the same, so a list
+// from one reads as a list from the other.
+QString missingLine(const MissingEntry& entry) {
+    return QStringLiteral("%1\t%2\t%3").arg(entry.id).arg(field(entry.name), field(entry.path));
+}
+
+// "/media/you/SFX-Drive (2), /mnt/Archive (1)"
+QString drivesText(const QList<MissingEntry>& offline) {
+    QStringList drives;
+    for (const auto& [drive, count] : offlineDrives(offline))
+        drives << QStringLiteral("%1 (%2)").arg(drive).arg(count);
+    return drives.join(QStringLiteral(", "));
+}
+
 }  // namespace
 
 std::vector<QCommandLineOption> relinkOptions() { return {dryRunOption()}; }
+std::vector<QCommandLineOption> missingOptions() { return {offlineOption()}; }
+std::vector<QCommandLineOption> pruneOptions() { return {dryRunOption()}; }
+std::vector<QCommandLineOption> duplicatesOptions() { return {jsonOption()}; }
 
 int runMissing(Invocation& call) {
     if (!catalogueExists(call)) return kFailure;
-    QList<MissingEntry> missing;
+    MissingReport report;
     try {
-        missing = findMissingEntries(call.cataloguePath);
+        report = findMissingEntries(call.cataloguePath);
     } catch (const store::DbError& error) {
         call.console.error(
             store::describeFailure(QStringLiteral("read"), call.cataloguePath, error));
         return kFailure;
     }
-    for (const MissingEntry& entry : missing)
-        call.console.print(
-            QStringLiteral("%1\t%2\t%3").arg(entry.id).arg(field(entry.name), field(entry.path)));
+    const QList<MissingEntry>& missing = report.missing;
+    const bool listOffline = call.parser.isSet(offlineOption());
+    // Scripts read the missing lines as they always were; entries that are
+    // only unplugged are not among them, and come on request, in lines of their own shape.
+    if (listOffline) {
+        for (const MissingEntry& entry : report.offline)
+            call.console.print(missingLine(entry) + QLatin1Char('\t') + field(entry.drive));
+    } else {
+        for (const MissingEntry& entry : missing) call.console.print(missingLine(entry));
+    }
     call.console.error(QStringLiteral("%1 %2 no file.")
                            .arg(entries(missing.size()), missing.size() == 1
                                                              ? QStringLiteral("has")
                                                              : QStringLiteral("have")));
+    if (!report.offline.isEmpty()) {
+        const qsizetype offline = report.offline.size();
+        call.console.error(
+            QStringLiteral("%1 %2 on drives that are not connected: %3.%4")
+                .arg(entries(offline), offline == 1 ? QStringLiteral("is") : QStringLiteral("are"),
+                     drivesText(report.offline),
+                     listOffline ? QString()
+                                 : QStringLiteral(" 'kalvero-cli missing --offline' lists them.")));
+    }
+    return kSuccess;
+}
+
+int runPrune(Invocation& call) {
+    if (!catalogueExists(call)) return kFailure;
+    const bool dryRun = call.parser.isSet(dryRunOption());
+    PruneResult result;
+    try {
+        result = pruneMissingEntries(call.cataloguePath, dryRun);
+    } catch (const store::DbError& error) {
+        call.console.error(
+            store::describeFailure(QStringLiteral("change"), call.cataloguePath, error));
+        call.console.error(QStringLiteral("Nothing was removed."));
+        return kFailure;
+    }
+    for (const MissingEntry& entry : result.removed) call.console.print(missingLine(entry));
+    call.console.error(dryRun ? QStringLiteral("Would remove %1. Nothing was changed (--dry-run).")
+                                    .arg(entries(result.removed.size()))
+                              : QStringLiteral("Removed %1.").arg(entries(result.removed.size())));
+    if (!result.offline.isEmpty())
+        call.console.error(QStringLiteral("Kept %1 on drives that are not connected: %2.")
+                               .arg(entries(result.offline.size()), drivesText(result.offline)));
+    for (const MissingReport::Folder& folder : result.unplugged)
+        call.console.error(
+            QStringLiteral("Kept %1 under %2: %3 of its %4 %5 no file, so it looks unplugged. "
+                           "Nothing was removed there.")
+                .arg(entries(folder.missing), QFile::decodeName(folder.folder))
+                .arg(folder.missing)
+                .arg(entries(folder.entries),
+                     folder.missing == 1 ? QStringLiteral("has") : QStringLiteral("have")));
+    // As relink does when it leaves entries: what was asked was not all done.
+    return result.unplugged.isEmpty() ? kSuccess : kFailure;
+}
+
+int runDuplicates(Invocation& call) {
+    if (!catalogueExists(call)) return kFailure;
+    QList<DuplicateGroup> groups;
+    try {
+        groups = findDuplicates(call.cataloguePath, DuplicateKind::SamePath);
+    } catch (const store::DbError& error) {
+        call.console.error(
+            store::describeFailure(QStringLiteral("read"), call.cataloguePath, error));
+        return kFailure;
+    }
+    qint64 total = 0;
+    for (const DuplicateGroup& group : groups) total += group.entries.size();
+    if (call.parser.isSet(jsonOption())) {
+        QJsonArray list;
+        for (const DuplicateGroup& group : groups) {
+            QJsonArray members;
+            for (const DuplicateEntry& entry : group.entries)
+                members.append(
+                    QJsonObject{{QStringLiteral("id"), entry.id},
+                                {QStringLiteral("path"), QFile::decodeName(entry.path)}});
+            list.append(QJsonObject{{QStringLiteral("same"), QStringLiteral("path")},
+                                    {QStringLiteral("key"), QFile::decodeName(group.key)},
+                                    {QStringLiteral("entries"), members}});
+        }
+        call.console.print(
+            QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("groups"), list}})
+                                  .toJson(QJsonDocument::Compact)));
+    } else {
+        // One entry a line, ID and path; a blank line between groups.
+        for (qsizetype i = 0; i < groups.size(); ++i) {
+            if (i > 0) call.console.print(QString());
+            for (const DuplicateEntry& entry : groups.at(i).entries)
+                call.console.print(QStringLiteral("%1\t%2").arg(entry.id).arg(
+                    field(QFile::decodeName(entry.path))));
+        }
+    }
+    if (groups.isEmpty())
+        call.console.error(QStringLiteral("No two entries name the same path."));
+    else
+        call.console.error(QStringLiteral("%1 named by more than one entry (%2).")
+                               .arg(groups.size() == 1
+                                        ? QStringLiteral("1 path is")
+                                        : QStringLiteral("%1 paths are").arg(groups.size()),
+                                    entries(total)));
     return kSuccess;
 }
 

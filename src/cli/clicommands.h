@@ -12,10 +12,18 @@ int runExport(Invocation& call);
 // import-csv FILE.csv [--update]: every new row of such a file, or none.
 int runImportCsv(Invocation& call);
 std::vector<QCommandLineOption> importCsvOptions();
-// missing: the entries whose file is missing, one per line (ID, name, path).
+// missing [--offline]: the entries whose file is missing, one per line (ID,
+// name, path); those on drives that are not connected apart.
 int runMissing(Invocation& call);
+std::vector<QCommandLineOption> missingOptions();
 // relink OLD_FOLDER NEW_FOLDER [--dry-run]: moves the entries under a folder.
 int runRelink(Invocation& call);
 std::vector<QCommandLineOption> relinkOptions();
+// prune [--dry-run]: removes the entries whose file is missing.
+int runPrune(Invocation& call);
+std::vector<QCommandLineOption> pruneOptions();
+// duplicates [--json]: the entries that name the same path, grouped.
+int runDuplicates(Invocation& call);
+std::vector<QCommandLineOption> duplicatesOptions();
 
 }  // namespace kalvero::cli

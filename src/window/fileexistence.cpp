@@ -3,6 +3,7 @@
 #include "reconcile/missingfiles.h"
 
 #include <QAbstractItemView>
+#include <QFile>
 #include <QHelpEvent>
 #include <QToolTip>
 #include <condition_variable>
@@ -26,7 +27,15 @@ struct FileExistence::Shared {
     std::condition_variable wake;
     // Newest first: the rows just scrolled to matter most.
     std::deque<QString> queue;
-    std::vector<std::pair<QString, bool>> results;  // path, missing
+    struct Answer {
+        QString path;
+        bool missing = false;
+        // When the file is missing because its drive is not connected.
+        QString drive;
+    };
+    std::vector<Answer> results;
+    // The mounted drives as they were at the last clear().
+    reconcile::Volumes volumes = reconcile::currentVolumes();
     quint64 generation = 0;
     bool stopping = false;
     // Where to announce results; null once the owner is gone.
@@ -41,12 +50,16 @@ struct FileExistence::Shared {
             const QString path = std::move(queue.front());
             queue.pop_front();
             const quint64 asked = generation;
+            const reconcile::Volumes drives = volumes;
             lock.unlock();
             const bool missing = reconcile::isSoundFileMissing(path);
+            const QString drive =
+                missing ? QFile::decodeName(drives.offlineDrive(QFile::encodeName(path)))
+                        : QString();
             lock.lock();
             if (stopping) return;
             if (asked != generation) continue;
-            results.emplace_back(path, missing);
+            results.push_back({path, missing, drive});
             if (!announced && owner) {
                 announced = true;
                 QMetaObject::invokeMethod(owner, &FileExistence::collect, Qt::QueuedConnection);
@@ -85,25 +98,30 @@ FileExistence::State FileExistence::state(const QString& path) {
 
 void FileExistence::clear() {
     known_.clear();
+    drives_.clear();
+    reconcile::Volumes volumes = reconcile::currentVolumes();
     std::lock_guard lock(shared_->mutex);
+    shared_->volumes = std::move(volumes);
     ++shared_->generation;
     shared_->queue.clear();
     shared_->results.clear();
 }
 
 void FileExistence::collect() {
-    std::vector<std::pair<QString, bool>> results;
+    std::vector<Shared::Answer> results;
     {
         std::lock_guard lock(shared_->mutex);
         results.swap(shared_->results);
         shared_->announced = false;
     }
     bool changed = false;
-    for (auto& [path, missing] : results) {
-        auto it = known_.find(path);
+    for (Shared::Answer& answer : results) {
+        auto it = known_.find(answer.path);
         // A path forgotten by clear() meanwhile is asked again when drawn.
         if (it == known_.end()) continue;
-        *it = missing ? State::Missing : State::Present;
+        *it = !answer.missing ? State::Present
+                              : (answer.drive.isEmpty() ? State::Missing : State::Offline);
+        if (*it == State::Offline) drives_.insert(answer.path, answer.drive);
         changed = true;
     }
     if (changed) emit checked();
@@ -118,7 +136,15 @@ MissingFileDelegate::MissingFileDelegate(QAbstractItemView* view)
 bool MissingFileDelegate::isMissing(const QModelIndex& index) const {
     if (!index.isValid() || index.model()->columnCount(index.parent()) <= kPathColumn) return false;
     const QString path = index.siblingAtColumn(kPathColumn).data(Qt::DisplayRole).toString();
-    return existence_->state(path) == FileExistence::State::Missing;
+    const FileExistence::State state = existence_->state(path);
+    return state == FileExistence::State::Missing || state == FileExistence::State::Offline;
+}
+
+QString MissingFileDelegate::missingToolTip(const QModelIndex& index) const {
+    if (!isMissing(index)) return {};
+    const QString path = index.siblingAtColumn(kPathColumn).data(Qt::DisplayRole).toString();
+    const QString drive = existence_->offlineDrive(path);
+    return drive.isEmpty() ? missingText() : offlineText(drive);
 }
 
 void MissingFileDelegate::initStyleOption(QStyleOptionViewItem* option,
@@ -135,7 +161,7 @@ void MissingFileDelegate::initStyleOption(QStyleOptionViewItem* option,
 bool MissingFileDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
                                     const QStyleOptionViewItem& option, const QModelIndex& index) {
     if (event && event->type() == QEvent::ToolTip && isMissing(index)) {
-        QToolTip::showText(event->globalPos(), missingText(), view);
+        QToolTip::showText(event->globalPos(), missingToolTip(index), view);
         return true;
     }
     return QStyledItemDelegate::helpEvent(event, view, option, index);

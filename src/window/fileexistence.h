@@ -17,14 +17,18 @@ namespace kalvero::window {
 class FileExistence : public QObject {
     Q_OBJECT
 public:
-    enum class State { Unknown, Present, Missing };
+    // Offline: missing, on a removable drive that is not connected.
+    enum class State { Unknown, Present, Missing, Offline };
 
     explicit FileExistence(QObject* parent = nullptr);
     ~FileExistence() override;
 
     // The answer so far; Unknown starts a check, and checked() follows.
     State state(const QString& path);
-    // Forgets every answer; checks under way are ignored when they end.
+    // For a path found Offline: the drive's folder.
+    QString offlineDrive(const QString& path) const { return drives_.value(path); }
+    // Forgets every answer and looks at the mounted drives again; checks
+    // under way are ignored when they end.
     void clear();
     // How many paths were asked for since the last clear().
     int askedCount() const { return static_cast<int>(known_.size()); }
@@ -39,11 +43,13 @@ private:
 
     std::shared_ptr<Shared> shared_;
     QHash<QString, State> known_;
+    QHash<QString, QString> drives_;
 };
 
 // Draws the list's rows, and a row whose file is missing in the palette's
 // disabled text colour with the path in italics; its tooltip says
-// "File not found". Only rows that are drawn or hovered are checked.
+// "File not found", or "Drive not connected: /media/you/SFX-Drive" when the
+// file lies on a drive that is unplugged. Only rows that are drawn or hovered are checked.
 class MissingFileDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
@@ -52,8 +58,10 @@ public:
     explicit MissingFileDelegate(QAbstractItemView* view);
 
     FileExistence* existence() const { return existence_; }
-    // Whether the row of `index` is known to name a missing file.
+    // Whether the row of `index` is known to name a missing file (offline ones too).
     bool isMissing(const QModelIndex& index) const;
+    // The row's tooltip when it is drawn apart; empty otherwise.
+    QString missingToolTip(const QModelIndex& index) const;
 
     // Public for tests: the style the row is drawn with.
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
@@ -61,6 +69,9 @@ public:
                    const QModelIndex& index) override;
 
     static QString missingText() { return QStringLiteral("File not found"); }
+    static QString offlineText(const QString& drive) {
+        return QStringLiteral("Drive not connected: %1").arg(drive);
+    }
 
 private:
     FileExistence* existence_;

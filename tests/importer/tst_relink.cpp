@@ -14,41 +14,12 @@
 #include <thread>
 
 using namespace Qt::StringLiterals;
+using kalvero::test::CliRun;
 using kalvero::test::Entry;
+using kalvero::test::runCli;
 using kalvero::test::TempProgramFolder;
 
 namespace {
-
-struct CliRun {
-    int code = -1;
-    QString out;
-    QString err;
-};
-
-QString readBack(FILE* file) {
-    std::fflush(file);
-    std::rewind(file);
-    QByteArray bytes;
-    char buffer[4096];
-    while (const size_t n = std::fread(buffer, 1, sizeof buffer, file))
-        bytes.append(buffer, qsizetype(n));
-    std::fclose(file);
-    return QString::fromUtf8(bytes);
-}
-
-CliRun runCli(const TempProgramFolder& folder, const QStringList& arguments, FILE* out = nullptr) {
-    FILE* results = out ? out : std::tmpfile();
-    FILE* err = std::tmpfile();
-    CliRun run;
-    {
-        kalvero::cli::Console console(results, err);
-        run.code = kalvero::cli::run(QStringList{QStringLiteral("kalvero-cli")} + arguments,
-                                     folder.path(), console);
-    }
-    if (!out) run.out = readBack(results);
-    run.err = readBack(err);
-    return run;
-}
 
 QStringList paths(const QList<Entry>& entries) {
     QStringList out;

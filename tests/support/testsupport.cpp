@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include "cli/cli.h"
 #include "window/listview1.h"
 
 #include <QtTest>
@@ -169,6 +170,35 @@ QList<qint64> listedIds(const window::Form1& form) {
     for (int i = 1; i <= form.list()->count(); ++i)
         ids.append(form.list()->itemText(i).toLongLong());
     return ids;
+}
+
+namespace {
+
+QString readBack(FILE* file) {
+    std::fflush(file);
+    std::rewind(file);
+    QByteArray bytes;
+    char buffer[4096];
+    while (const size_t n = std::fread(buffer, 1, sizeof buffer, file))
+        bytes.append(buffer, qsizetype(n));
+    std::fclose(file);
+    return QString::fromUtf8(bytes);
+}
+
+}  // namespace
+
+CliRun runCli(const TempProgramFolder& folder, const QStringList& arguments, FILE* out) {
+    FILE* results = out ? out : std::tmpfile();
+    FILE* err = std::tmpfile();
+    CliRun run;
+    {
+        cli::Console console(results, err);
+        run.code = cli::run(QStringList{QStringLiteral("kalvero-cli")} + arguments, folder.path(),
+                            console);
+    }
+    if (!out) run.out = readBack(results);
+    run.err = readBack(err);
+    return run;
 }
 
 }  // namespace kalvero::test

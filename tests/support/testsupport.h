@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 #include <QTemporaryDir>
+#include <cstdio>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -47,6 +48,15 @@ public:
 private:
     QTemporaryDir dir_;
 };
+
+// What kalvero-cli returned and wrote, run in this process on the folder's catalogue.
+struct CliRun {
+    int code = -1;
+    QString out;
+    QString err;
+};
+// Results go to `out` when given (a full disk, a closed pipe), and are then not read back.
+CliRun runCli(const TempProgramFolder& folder, const QStringList& arguments, FILE* out = nullptr);
 
 // Answers the window's message boxes and file dialog in the user's place,
 // and records what was asked.

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+namespace kalvero::reconcile {
+
+// What one pass over a sound file's audio tells about it.
+struct AudioAnalysis {
+    // SHA-256 of the decoded audio: the channel count and sample rate, then
+    // every sample as libsndfile gives it scaled to 32 bits (little-endian).
+    // Tags and headers are not in it, so re-tagging a file or moving its audio
+    // between WAV, AIFF and FLAC keeps it; 16-bit audio kept in a 24-bit file
+    // hashes as it did at 16 bits, since both scale to the same 32-bit values.
+    QByteArray audioHash;
+    // EBU R128 integrated loudness in LUFS; -infinity for audio that never
+    // rises above the standard's absolute gate (silence).
+    double integratedLufs = 0;
+    // EBU R128 loudness range in LU.
+    double loudnessRangeLu = 0;
+    // The largest absolute sample, 1.0 being full scale.
+    double samplePeak = 0;
+    qint64 frames = 0;
+    int channels = 0;
+    int sampleRate = 0;
+    // The file as it was read: a later change of either means the analysis is stale.
+    qint64 fileSize = 0;
+    qint64 modifiedNs = 0;  // since the epoch
+};
+
+// Decodes the file once and computes everything above in the same pass.
+// Nothing when the file cannot be read, is no sound file libsndfile knows,
+// or changed while it was read; `error` then says why in a plain sentence.
+std::optional<AudioAnalysis> analyseSoundFile(const QString& path, QString* error = nullptr);
+
+// For display: "-23.4 LUFS"; silence "-inf LUFS", so the column keeps one shape.
+QString formatLoudness(double lufs);
+// For display: "-6.0 dBFS" from a linear peak; silence "-inf dBFS".
+QString formatPeak(double samplePeak);
+// For display: "7.5 LU".
+QString formatLoudnessRange(double lu);
+
+}  // namespace kalvero::reconcile

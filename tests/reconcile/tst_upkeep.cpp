@@ -1,0 +1,251 @@
+// kalvero-cli's missing, prune and duplicates over a temporary tree whose media
+// folders and mount points are given to the scan; the mount table; the list's tooltip.
+
+#include "reconcile/drives.h"
+#include "testsupport.h"
+#include "window/fileexistence.h"
+
+#include <QStandardItemModel>
+#include <QTreeView>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+using kalvero::test::CliRun;
+using kalvero::test::Entry;
+using kalvero::test::runCli;
+using kalvero::test::TempProgramFolder;
+namespace reconcile = kalvero::reconcile;
+
+namespace {
+
+// The first field of each line: the IDs a listing names.
+QList<qint64> idsOf(const QString& lines) {
+    QList<qint64> ids;
+    for (const QString& line : lines.split(u'\n', Qt::SkipEmptyParts))
+        ids << line.section(u'\t', 0, 0).toLongLong();
+    return ids;
+}
+
+// The tree's media folders: per-user drives under media/, one level under mnt/.
+reconcile::Volumes volumesIn(const QString& root, const QStringList& mounts) {
+    QSet<QByteArray> points;
+    for (const QString& m : mounts)
+        points.insert(QFile::encodeName(QString(m).replace(u'@', root)));
+    return reconcile::Volumes(
+        {{QFile::encodeName(root + u"/media"_s), 2}, {QFile::encodeName(root + u"/mnt"_s), 1}},
+        points);
+}
+
+}  // namespace
+
+class UpkeepTest : public QObject {
+    Q_OBJECT
+private slots:
+    void missingAndPrune_data();
+    void missingAndPrune();
+    void duplicates_data();
+    void duplicates();
+    void mountTable();
+    void unpluggedDriveToolTip();
+};
+
+void UpkeepTest::missingAndPrune_data() {
+    // Entries: "+path" a file that is there, "-path" one that is gone, "-"
+    // no path, "=path" an empty folder and no entry; "@" is the tree. IDs
+    // follow the order, from 1.
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QStringList>("mounts");
+    QTest::addColumn<bool>("dryRun");
+    QTest::addColumn<QList<qint64>>("missing");
+    QTest::addColumn<QString>("missingSaid");  // missing's standard error
+    QTest::addColumn<QList<qint64>>("offline");
+    QTest::addColumn<QList<qint64>>("removed");
+    QTest::addColumn<QString>("pruneSaid");
+    QTest::addColumn<int>("code");
+
+    const QString lib = u"@/lib 'q' 100%"_s;
+    const QStringList four{u"+"_s + lib + u"/a.wav"_s, u"-"_s + lib + u"/b \"é\".wav"_s,
+                           u"+"_s + lib + u"/c.wav"_s, u"+"_s + lib + u"/d.wav"_s, u"-"_s};
+    QTest::newRow("gone, present, no path (never removed)")
+        << four << QStringList{lib} << false << QList<qint64>{2, 5}
+        << u"2 entries have no file.\n"_s << QList<qint64>{} << QList<qint64>{2}
+        << u"Removed 1 entry.\n"_s << 0;
+    QTest::newRow("dry run") << four << QStringList{lib} << true << QList<qint64>{2, 5}
+                             << u"2 entries have no file.\n"_s << QList<qint64>{}
+                             << QList<qint64>{2}
+                             << u"Would remove 1 entry. Nothing was changed (--dry-run).\n"_s << 0;
+    QTest::newRow("offline drive, its folder absent")
+        << QStringList{u"-@/media/you/SFX-Drive/x 'é' 音.wav"_s,
+                       u"-@/media/you/SFX-Drive/sub/y%.wav"_s, u"-@/gone.wav"_s, u"+@/here.wav"_s,
+                       u"+@/there.wav"_s}
+        << QStringList{} << false << QList<qint64>{3}
+        << u"1 entry has no file.\n2 entries are on drives that are not connected: "
+           "@/media/you/SFX-Drive (2). 'kalvero-cli missing --offline' lists them.\n"_s
+        << QList<qint64>{1, 2} << QList<qint64>{3}
+        << u"Removed 1 entry.\nKept 2 entries on drives that are not connected: "
+           "@/media/you/SFX-Drive (2).\n"_s
+        << 0;
+    QTest::newRow("offline drive, its folder there but nothing mounted")
+        << QStringList{u"-@/mnt/Archive 音/a.wav"_s, u"-@/media/usb0/b.wav"_s,
+                       u"=@/mnt/Archive 音"_s}
+        << QStringList{} << false << QList<qint64>{}
+        << u"0 entries have no file.\n2 entries are on drives that are not connected: "
+           "@/media/usb0 (1), @/mnt/Archive 音 (1). 'kalvero-cli missing --offline' lists them.\n"_s
+        << QList<qint64>{1, 2} << QList<qint64>{}
+        << u"Removed 0 entries.\nKept 2 entries on drives that are not connected: "
+           "@/media/usb0 (1), @/mnt/Archive 音 (1).\n"_s
+        << 0;
+    QTest::newRow("mounted drive, half its files gone")
+        << QStringList{u"-@/media/you/Lib/w.wav"_s, u"-@/media/you/Lib/x.wav"_s,
+                       u"+@/media/you/Lib/y.wav"_s, u"+@/media/you/Lib/z.wav"_s}
+        << QStringList{u"@/media/you/Lib"_s} << false << QList<qint64>{1, 2}
+        << u"2 entries have no file.\n"_s << QList<qint64>{} << QList<qint64>{1, 2}
+        << u"Removed 2 entries.\n"_s << 0;
+    QTest::newRow("folder looking unplugged")
+        << QStringList{u"-"_s + lib + u"/a.wav"_s, u"-"_s + lib + u"/b \"é\".wav"_s,
+                       u"+"_s + lib + u"/c.wav"_s, u"-"_s + lib + u"/d.wav"_s,
+                       u"-@/other/x.wav"_s,        u"+@/other/y.wav"_s,
+                       u"+@/other/z.wav"_s}
+        << QStringList{lib, u"@/other"_s} << false << QList<qint64>{1, 2, 4, 5}
+        << u"4 entries have no file.\n"_s << QList<qint64>{} << QList<qint64>{5}
+        << u"Removed 1 entry.\nKept 3 entries under "_s + lib +
+               u": 3 of its 4 entries have no file, so it looks unplugged. Nothing was removed "
+               "there.\n"_s
+        << 1;
+}
+
+void UpkeepTest::missingAndPrune() {
+    QFETCH(QStringList, entries);
+    QFETCH(QStringList, mounts);
+    QFETCH(bool, dryRun);
+    QFETCH(QList<qint64>, missing);
+    QFETCH(QString, missingSaid);
+    QFETCH(QList<qint64>, offline);
+    QFETCH(QList<qint64>, removed);
+    QFETCH(QString, pruneSaid);
+    QFETCH(int, code);
+
+    QTemporaryDir tree;
+    const QString root = tree.path();
+    auto at = [&root](QString text) { return text.replace(u'@', root); };
+    QList<Entry> rows;
+    for (const QString& spec : entries) {
+        const QString path = at(spec.mid(1));
+        if (spec.startsWith(u'=')) {
+            QVERIFY(QDir().mkpath(path));
+            continue;
+        }
+        if (spec.startsWith(u'+')) {
+            QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+            QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+        }
+        rows.append(
+            {0, u"n%1 'x'"_s.arg(rows.size() + 1), path.isEmpty() ? QString() : path, {}, {}});
+    }
+    TempProgramFolder program;
+    program.createCatalogue(rows);
+    const reconcile::ScopedVolumes volumes(volumesIn(root, mounts));
+
+    CliRun run = runCli(program, {u"missing"_s});
+    QCOMPARE(run.code, 0);
+    QCOMPARE(idsOf(run.out), missing);
+    QCOMPARE(run.err, at(missingSaid));
+    run = runCli(program, {u"missing"_s, u"--offline"_s});
+    QCOMPARE(idsOf(run.out), offline);
+    for (const QString& line : run.out.split(u'\n', Qt::SkipEmptyParts))
+        QVERIFY2(line.section(u'\t', 3).startsWith(root + u"/m"_s), qPrintable(line));
+
+    QStringList arguments{u"prune"_s};
+    if (dryRun) arguments << u"--dry-run"_s;
+    run = runCli(program, arguments);
+    QCOMPARE(run.err, at(pruneSaid));
+    QCOMPARE(run.code, code);
+    QCOMPARE(idsOf(run.out), removed);
+    QList<qint64> left;
+    for (const Entry& e : program.readEntries()) left << e.id;
+    QList<qint64> expected;
+    for (qint64 id = 1; id <= rows.size(); ++id)
+        if (dryRun || !removed.contains(id)) expected << id;
+    QCOMPARE(left, expected);
+}
+
+void UpkeepTest::duplicates_data() {
+    QTest::addColumn<QStringList>("paths");  // IDs from 1
+    QTest::addColumn<bool>("json");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("said");
+    const QString none = u"No two entries name the same path.\n"_s;
+    QTest::newRow("none") << QStringList{u"/a.wav"_s, u"/b.wav"_s} << false << QString() << none;
+    const QString nfc = u"/é 'q'.wav"_s;
+    QTest::newRow("letter case and Unicode forms are other paths")
+        << QStringList{u"/A.wav"_s, u"/a.wav"_s, nfc, nfc.normalized(QString::NormalizationForm_D)}
+        << false << QString() << none;
+    const QString a = u"/x/a 100%.wav"_s, b = u"/y/\"b\".wav"_s, c = u"/z/音.wav"_s;
+    QTest::newRow("largest group first, then by first ID")
+        << QStringList{a, b, b, a, b, c, c} << false
+        << u"2\t%2\n3\t%2\n5\t%2\n\n1\t%1\n4\t%1\n\n6\t%3\n7\t%3\n"_s.arg(a, b, c)
+        << u"3 paths are named by more than one entry (7 entries).\n"_s;
+    QTest::newRow("no path is no shared path, a tab is written escaped")
+        << QStringList{QString(), QString(), u"/t\tab.wav"_s, u"/t\tab.wav"_s} << false
+        << u"3\t/t\\tab.wav\n4\t/t\\tab.wav\n"_s
+        << u"1 path is named by more than one entry (2 entries).\n"_s;
+    QTest::newRow("as JSON")
+        << QStringList{u"/s/\"q\" \\ é.wav"_s, u"/o.wav"_s, u"/s/\"q\" \\ é.wav"_s} << true
+        << u"{\"groups\":[{\"entries\":[{\"id\":1,\"path\":\"/s/\\\"q\\\" \\\\ "
+           "é.wav\"},{\"id\":3,\"path\":\"/s/\\\"q\\\" \\\\ é.wav\"}],\"key\":"
+           "\"/s/\\\"q\\\" \\\\ é.wav\",\"same\":\"path\"}]}\n"_s
+        << u"1 path is named by more than one entry (2 entries).\n"_s;
+}
+
+void UpkeepTest::duplicates() {
+    QFETCH(QStringList, paths);
+    QFETCH(bool, json);
+    QFETCH(QString, out);
+    QFETCH(QString, said);
+    TempProgramFolder program;
+    QList<Entry> rows;
+    for (const QString& path : paths) rows.append({0, u"n"_s, path, {}, {}});
+    program.createCatalogue(rows);
+    const CliRun run = runCli(
+        program, json ? QStringList{u"duplicates"_s, u"--json"_s} : QStringList{u"duplicates"_s});
+    QCOMPARE(run.out, out);
+    QCOMPARE(run.err, said);
+    QCOMPARE(run.code, 0);
+    // Options stay with their commands: --json is not prune's, --dry-run is prune's and relink's.
+    QCOMPARE(runCli(program, {u"prune"_s, u"--json"_s}).code, 2);
+    QCOMPARE(runCli(program, {u"duplicates"_s, u"--dry-run"_s}).code, 2);
+}
+
+void UpkeepTest::mountTable() {
+    const QByteArray table =
+        "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+        "40 22 8:17 / /media/you/SFX\\040Drive rw,nosuid shared:5 - exfat /dev/sdb1 rw\n"
+        "41 22 8:18 / /mnt/tab\\011and\\134slash rw - vfat /dev/sdb2 rw\n"
+        "broken line\n\n";
+    QCOMPARE(reconcile::parseMountInfo(table),
+             (QSet<QByteArray>{"/", "/media/you/SFX Drive", "/mnt/tab\tand\\slash"}));
+}
+
+void UpkeepTest::unpluggedDriveToolTip() {
+    QTemporaryDir tree;
+    const QString present = tree.filePath(u"here 'ü'.wav"_s);
+    QVERIFY(QFile(present).open(QIODevice::WriteOnly));
+    const QString drive = tree.filePath(u"media/you/SFX-Drive"_s);
+    const reconcile::ScopedVolumes volumes(volumesIn(tree.path(), {}));
+    QStandardItemModel model(0, 3);
+    for (const QString& path :
+         {present, tree.filePath(u"gone 100%.wav"_s), drive + u"/a \"q\" 音.wav"_s})
+        model.appendRow(
+            {new QStandardItem(u"1"_s), new QStandardItem(u"n"_s), new QStandardItem(path)});
+    QTreeView view;
+    view.setModel(&model);
+    auto* delegate = new kalvero::window::MissingFileDelegate(&view);
+    view.setItemDelegate(delegate);
+    QTRY_VERIFY(delegate->isMissing(model.index(1, 0)) && delegate->isMissing(model.index(2, 0)));
+    QCOMPARE(delegate->missingToolTip(model.index(0, 1)), QString());
+    QCOMPARE(delegate->missingToolTip(model.index(1, 1)), u"File not found"_s);
+    QCOMPARE(delegate->missingToolTip(model.index(2, 1)), u"Drive not connected: "_s + drive);
+}
+
+QTEST_MAIN(UpkeepTest)
+#include "tst_upkeep.moc"
