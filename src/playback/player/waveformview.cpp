@@ -81,7 +81,17 @@ void WaveformView::paintEvent(QPaintEvent*) {
     const QRect waves = rect().adjusted(0, 0, 0, -kStripHeight);
     const QRect strip(0, waves.bottom() + 1, width(), kStripHeight);
     painter.fillRect(waves, palette().color(QPalette::Base));
-    painter.fillRect(strip, palette().color(QPalette::AlternateBase));
+    painter.fillRect(strip, palette().color(QPalette::Window));
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawLine(strip.topLeft(), strip.topRight());
+    if (!hasRegion() && seekable_) {
+        // Says what the strip is for until it is used.
+        QFont small = font();
+        small.setPointSizeF(small.pointSizeF() * 0.8);
+        painter.setFont(small);
+        painter.setPen(palette().color(QPalette::PlaceholderText));
+        painter.drawText(strip, Qt::AlignCenter, QStringLiteral("drag here to select a region"));
+    }
     const double middle = waves.height() / 2.0;
     const double half = std::max(1.0, middle - 2);
     const int width = waves.width();
