@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the benchmarks. Catalogues are generated once into $build/bench-cache.
 # BENCH_SIZES (default 10000,100000,1000000) and BENCH_REPS (default 5) narrow a run;
-# "thunder" typed one key every 80 ms runs on the largest size.
+# "thunder" typed one key every 80 ms runs on the largest size. BENCH_AUDITION_KEYS
+# (default 30) and BENCH_AUDITION_STARTS (default 5) size the audition benchmark.
 set -euo pipefail
 build=$1
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
@@ -17,3 +18,7 @@ echo
 # BENCH_IMPORT_FILES (default 100000) sizes the import benchmark's tree.
 "$build/bench/bench_import" --cache "$build/bench-cache" \
     --files "${BENCH_IMPORT_FILES:-100000}" --reps "${BENCH_IMPORT_REPS:-3}"
+echo
+# Key to sound while auditioning: handed to the running player, and a player
+# process started for comparison.
+"$build/bench/bench_audition" "$build/bin" "${BENCH_AUDITION_KEYS:-30}" "${BENCH_AUDITION_STARTS:-5}"
