@@ -86,6 +86,8 @@ QVector<float> readFloats(const QString& path) {
     if (!file.open(QIODevice::ReadOnly)) return {};
     const QByteArray bytes = file.readAll();
     QVector<float> samples(bytes.size() / static_cast<qsizetype>(sizeof(float)));
+    // A device that has written nothing yet leaves nothing to copy.
+    if (samples.isEmpty()) return {};
     std::memcpy(samples.data(), bytes.constData(),
                 static_cast<size_t>(samples.size()) * sizeof(float));
     return samples;

@@ -72,7 +72,8 @@ QVector<float> readPlayed(const QString& path) {
     if (!raw.open(QIODevice::ReadOnly)) return {};
     const QByteArray bytes = raw.readAll();
     QVector<float> played(bytes.size() / qsizetype(sizeof(float)));
-    std::memcpy(played.data(), bytes.constData(), size_t(played.size()) * sizeof(float));
+    if (!played.isEmpty())
+        std::memcpy(played.data(), bytes.constData(), size_t(played.size()) * sizeof(float));
     return played;
 }
 
