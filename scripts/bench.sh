@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the benchmarks. Catalogues are generated once into $build/bench-cache.
 # BENCH_SIZES (default 10000,100000,1000000) and BENCH_REPS (default 5) narrow a run;
-# "thunder" typed one key every 80 ms runs on the largest size.
+# "thunder" typed one key every 80 ms runs on the largest size. BENCH_AUDITION_KEYS
+# (default 30) and BENCH_AUDITION_STARTS (default 5) size the audition benchmark.
 set -euo pipefail
 build=$1
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
@@ -21,3 +22,7 @@ echo
 # BENCH_ANALYSIS_FILES (default 300) sizes the analysis benchmark's set of files.
 "$build/bench/bench_analysis" --cache "$build/bench-cache" \
     --files "${BENCH_ANALYSIS_FILES:-300}" --reps "${BENCH_ANALYSIS_REPS:-3}"
+echo
+# Key to sound while auditioning: handed to the running player, and a player
+# process started for comparison.
+"$build/bench/bench_audition" "$build/bin" "${BENCH_AUDITION_KEYS:-30}" "${BENCH_AUDITION_STARTS:-5}"

@@ -11,9 +11,15 @@ inline constexpr const char* kPlayerName = "KZW4";
 inline constexpr const char* kAccessToken = "tzobrahuxelivmcg";
 inline constexpr const char* kTokenSeparator = "::";
 
+// In the started player's environment, "1": its window shows without taking
+// the focus from the program.
+inline constexpr const char* kBackgroundVariable = "KZW4_BACKGROUND";
+
 struct PlayerCommand {
     QString program;
     QStringList arguments;
+    // Whether the player's window takes the focus when it is started.
+    bool takeFocus = true;
 };
 
 // Builds the command for `filePath` with the player in `programFolder`.

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <algorithm>
 
 namespace kalvero::prefs {
 
@@ -11,9 +12,7 @@ namespace {
 // The options take a few dozen bytes; anything far larger is not ours to parse.
 constexpr qint64 kLargestStoreBytes = 1024 * 1024;
 
-QString keyPath(const BoolOption& option) {
-    return QStringLiteral("Options/") + QLatin1String(option.key);
-}
+QString keyPath(const char* key) { return QStringLiteral("Options/") + QLatin1String(key); }
 
 // The per-user settings folder, where QSettings keeps per-user INI files:
 // $XDG_CONFIG_HOME, or ~/.config.
@@ -48,6 +47,16 @@ std::optional<bool> parseBool(const QString& text) {
     return std::nullopt;
 }
 
+std::optional<int> parseLevel(const QString& text, const LevelOption& option) {
+    // Digits only: no sign, blank, exponent or fraction that toInt() might take.
+    if (text.isEmpty() || text.size() > 9) return std::nullopt;
+    for (const QChar c : text)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) return std::nullopt;
+    const int value = text.toInt();
+    if (value < option.lowest || value > option.highest) return std::nullopt;
+    return value;
+}
+
 OptionStore::OptionStore()
     : fileName_(userSettingsFolder() + QLatin1String("/Kalvero/Kalvero.conf")) {
     if (isSafeToOpen(fileName_))
@@ -58,14 +67,28 @@ OptionStore::~OptionStore() = default;
 
 bool OptionStore::read(const BoolOption& option, bool fallback) const {
     if (!settings_) return fallback;
-    const QVariant value = settings_->value(keyPath(option));
+    const QVariant value = settings_->value(keyPath(option.key));
     if (!value.isValid()) return fallback;
     return parseBool(value.toString()).value_or(fallback);
 }
 
 void OptionStore::write(const BoolOption& option, bool value) {
     if (!settings_ || !isSafeToWrite(fileName_)) return;
-    settings_->setValue(keyPath(option), boolText(value));
+    settings_->setValue(keyPath(option.key), boolText(value));
+    settings_->sync();
+}
+
+int OptionStore::read(const LevelOption& option) const {
+    if (!settings_) return option.builtInDefault;
+    const QVariant value = settings_->value(keyPath(option.key));
+    if (!value.isValid()) return option.builtInDefault;
+    return parseLevel(value.toString(), option).value_or(option.builtInDefault);
+}
+
+void OptionStore::write(const LevelOption& option, int value) {
+    if (!settings_ || !isSafeToWrite(fileName_)) return;
+    value = std::clamp(value, option.lowest, option.highest);
+    settings_->setValue(keyPath(option.key), QString::number(value));
     settings_->sync();
 }
 

@@ -8,8 +8,8 @@ class QSettings;
 
 namespace kalvero::prefs {
 
-// The four options that persist per user. Each key and its built-in default
-// are declared here and nowhere else.
+// The options that persist per user. Each key and its built-in default are
+// declared here and nowhere else.
 struct BoolOption {
     const char* key;
     bool builtInDefault;
@@ -19,10 +19,26 @@ inline constexpr BoolOption kOnTop{"OnTop", false};
 inline constexpr BoolOption kPlayClick{"PlayClickM", true};
 inline constexpr BoolOption kPlayDoubleClick{"PlaySoundonDoubleClickM", false};
 inline constexpr BoolOption kShowSearchBar{"ShowSearchBar", false};
+inline constexpr BoolOption kPlayOnSelection{"PlayOnSelectionM", false};
+
+// A whole number within fixed bounds, stored as its decimal text.
+struct LevelOption {
+    const char* key;
+    int builtInDefault;
+    int lowest;
+    int highest;
+};
+
+// The player's volume in percent of unity gain: 0 is silent, and no stored
+// value can take it above unity.
+inline constexpr LevelOption kPlayerVolume{"PlayerVolume", 100, 0, 100};
 
 // Booleans are stored as the texts "True" and "False".
 QString boolText(bool value);
 std::optional<bool> parseBool(const QString& text);
+// Levels are stored as plain decimal numbers ("0" to "100"); anything else,
+// or a number outside the option's bounds, is no level of that option.
+std::optional<int> parseLevel(const QString& text, const LevelOption& option);
 
 // The per-user store: an INI file, ~/.config/Kalvero/Kalvero.conf (following
 // XDG_CONFIG_HOME), group [Options].
@@ -36,6 +52,10 @@ public:
 
     bool read(const BoolOption& option, bool fallback) const;
     void write(const BoolOption& option, bool value);
+    // A level reads as its built-in default when absent or not valid; a
+    // write outside the bounds stores the nearest bound.
+    int read(const LevelOption& option) const;
+    void write(const LevelOption& option, int value);
 
     // The file that holds the options.
     const QString& fileName() const { return fileName_; }

@@ -173,6 +173,8 @@ void Form1::buildMenus() {
     PlaySoundonDoubleClickM =
         makeAction(this, OptionsM, "PlaySoundonDoubleClickM", "Play Sound on Double Click", true,
                    prefs::kPlayDoubleClick.builtInDefault);
+    PlayOnSelectionM = makeAction(this, OptionsM, "PlayOnSelectionM", "Play on Selection", true,
+                                  prefs::kPlayOnSelection.builtInDefault);
     ShowSearchBar = makeAction(this, OptionsM, "ShowSearchBar", "Show Search Bar", true,
                                prefs::kShowSearchBar.builtInDefault);
 
@@ -206,6 +208,7 @@ void Form1::connectHandlers() {
     connect(ListView1, &ListView1::DblClick, this, &Form1::ListView1_DblClick);
     connect(ListView1, &ListView1::MouseDown, this, &Form1::ListView1_MouseDown);
     connect(ListView1, &ListView1::ColumnClick, this, &Form1::ListView1_ColumnClick);
+    connect(ListView1, &ListView1::RowChosen, this, &Form1::ListView1_RowChosen);
 
     connect(MPlayFile, &QAction::triggered, this, &Form1::MPlayFile_Click);
     connect(DeleteMenu, &QAction::triggered, this, &Form1::DeleteMenu_Click);
@@ -227,6 +230,7 @@ void Form1::connectHandlers() {
     onOptionPick(AlwaysOnTopM, &Form1::AlwaysOnTopM_Click);
     onOptionPick(PlayClickM, &Form1::PlayClickM_Click);
     onOptionPick(PlaySoundonDoubleClickM, &Form1::PlaySoundonDoubleClickM_Click);
+    onOptionPick(PlayOnSelectionM, &Form1::PlayOnSelectionM_Click);
     onOptionPick(ShowSearchBar, &Form1::ShowSearchBar_Click);
 }
 
@@ -414,6 +418,8 @@ void Form1::restoreOptions() {
     PlaySoundonDoubleClickM->setChecked(
         options_.read(prefs::kPlayDoubleClick, PlaySoundonDoubleClickM->isChecked()));
     PlayClickM->setChecked(options_.read(prefs::kPlayClick, PlayClickM->isChecked()));
+    PlayOnSelectionM->setChecked(
+        options_.read(prefs::kPlayOnSelection, PlayOnSelectionM->isChecked()));
     ShowSearchBar->setChecked(options_.read(prefs::kShowSearchBar, ShowSearchBar->isChecked()));
     // A stored "True" means the user wanted the window on top: put it there.
     if (AlwaysOnTopM->isChecked()) setWindowFlag(Qt::WindowStaysOnTopHint, true);

@@ -74,12 +74,15 @@ public:
     void ListView1_DblClick();
     void ListView1_MouseDown(Qt::MouseButton button);
     void ListView1_ColumnClick(int position);
+    // Plays the row the user moved to when "Play on Selection" is ticked (form1_audition.cpp).
+    void ListView1_RowChosen(bool byPress);
     void MPlayFile_Click();
     void DeleteMenu_Click();
     void EditEntry_Click();
     void AlwaysOnTopM_Click();
     void PlayClickM_Click();
     void PlaySoundonDoubleClickM_Click();
+    void PlayOnSelectionM_Click();
     void ShowSearchBar_Click();
     void AboutMMMM_Click();
     void ExitM_Click();
@@ -145,6 +148,8 @@ private:
     void reportFailure(const QString& action, const store::DbError& error);
     void letEventsRun();
     void applyListGeometry();
+    // The press that led to a click has already played its row by moving the selection.
+    bool pressPlayedItsRow() const;
     int firstSelectedPosition() const;
     int lastSelectedPosition() const;
     void showMessage(const QString& title, const QString& text);
@@ -155,6 +160,8 @@ private:
     prefs::OptionStore options_;
     qint16 rememberedSort_ = 0;
     QString selectionTag_;
+    // The list's press count when a press last played the row it selected.
+    int playedAtPress_ = -1;
     bool loading_ = false;
     // An Add or a delete is running its statement.
     bool changing_ = false;
@@ -204,6 +211,7 @@ private:
     QAction* AlwaysOnTopM = nullptr;
     QAction* PlayClickM = nullptr;
     QAction* PlaySoundonDoubleClickM = nullptr;
+    QAction* PlayOnSelectionM = nullptr;
     QAction* ShowSearchBar = nullptr;
     QMenu* HelpMMMM = nullptr;
     QAction* HelpMMMMMMMMMM = nullptr;

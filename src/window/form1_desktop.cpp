@@ -21,11 +21,11 @@ void Form1::PlayTheFile() {
 }
 
 void Form1::ListView1_Click() {
-    if (PlayClickM->isChecked()) PlayTheFile();
+    if (PlayClickM->isChecked() && !pressPlayedItsRow()) PlayTheFile();
 }
 
 void Form1::ListView1_DblClick() {
-    if (PlaySoundonDoubleClickM->isChecked()) PlayTheFile();
+    if (PlaySoundonDoubleClickM->isChecked() && !pressPlayedItsRow()) PlayTheFile();
 }
 
 void Form1::MPlayFile_Click() { PlayTheFile(); }

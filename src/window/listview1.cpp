@@ -88,11 +88,28 @@ void ListView1::selectItem(int position, bool add) {
 
 void ListView1::removeItem(int position) { model_->removeRowAt(position - 1); }
 
+std::pair<int, bool> ListView1::currentState() const {
+    const int row = currentIndex().row();
+    return {row, row >= 0 && selectionModel()->isRowSelected(row)};
+}
+
 void ListView1::mousePressEvent(QMouseEvent* event) {
+    ++pressCount_;
+    const auto before = currentState();
     // The control selects first (a right press selects the row under it too);
     // the handler then reads the selection as it stands.
     QTreeView::mousePressEvent(event);
+    if (const auto after = currentState(); after.second && after != before) emit RowChosen(true);
     emit MouseDown(event->button());
+}
+
+void ListView1::keyPressEvent(QKeyEvent* event) {
+    // The view sets the current row and its selection in separate steps;
+    // the row is looked at once both are done. The row on which the list
+    // opened is current but not selected: selecting it chooses it too.
+    const auto before = currentState();
+    QTreeView::keyPressEvent(event);
+    if (const auto after = currentState(); after.second && after != before) emit RowChosen(false);
 }
 
 void ListView1::mouseReleaseEvent(QMouseEvent* event) {

@@ -4,6 +4,7 @@
 
 #include <QTreeView>
 #include <QVector>
+#include <utility>
 
 namespace kalvero::window {
 
@@ -43,24 +44,36 @@ public:
     void clearSelectionFlags();
     void removeItem(int position);
     void selectItem(int position, bool add = false);
+    // Counts the mouse presses on the rows, so a handler can tell whether
+    // two events came from the same press.
+    int pressCount() const { return pressCount_; }
 
 signals:
     void Click();
     void DblClick();
     void MouseDown(Qt::MouseButton button);
     void ColumnClick(int position);
+    // The user made a row current and selected with a key or a press of the
+    // mouse: moved to it, or selected the current row. Sent once the key or
+    // the press has made its selection.
+    void RowChosen(bool byPress);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void startDrag(Qt::DropActions supportedActions) override;
 
 private:
+    // The current row, and whether it is selected.
+    std::pair<int, bool> currentState() const;
+
     SoundListModel* model_;
     MissingFileDelegate* fileStates_;
     QVector<int> widthTwips_;
     bool releaseEndsDoubleClick_ = false;
+    int pressCount_ = 0;
 };
 
 }  // namespace kalvero::window

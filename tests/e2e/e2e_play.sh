@@ -18,6 +18,10 @@ stop_program() {
 trap 'stop_program; rm -rf "$work"' EXIT
 cp -r "$KALVERO_BIN" "$app"
 export XDG_CONFIG_HOME="$work/config"   # fresh options: "Play Sound on Click" is set
+# A runtime folder of its own: a player running elsewhere must not take the
+# sound the stand-in is started for.
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 mkdir -p "$KALVERO_SHOTS"
 log="$app/kzw4.log"
 

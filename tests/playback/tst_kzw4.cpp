@@ -2,9 +2,12 @@
 // SDL writes what it plays to a file (SDL_AUDIODRIVER=disk), so the tests
 // compare the played samples with what libsndfile decodes from the same file.
 
+#include "playback/launcher.h"
 #include "playback/playercommand.h"
+#include "playback/playerlink.h"
 #include "soundfixtures.h"
 
+#include <signal.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,9 +33,16 @@ QString runtimeFolder() {
     return folder.path();
 }
 
+// Nor do they read the user's own volume.
+QString configFolder() {
+    static QTemporaryDir folder;
+    return folder.path();
+}
+
 QProcessEnvironment playerEnvironment(const QString& outputFile,
                                       const QList<QPair<QString, QString>>& environment) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configFolder());
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("disk"));
     env.insert(QStringLiteral("SDL_DISKAUDIOFILE"), outputFile);
@@ -76,6 +86,8 @@ QVector<float> readFloats(const QString& path) {
     if (!file.open(QIODevice::ReadOnly)) return {};
     const QByteArray bytes = file.readAll();
     QVector<float> samples(bytes.size() / static_cast<qsizetype>(sizeof(float)));
+    // A device that has written nothing yet leaves nothing to copy.
+    if (samples.isEmpty()) return {};
     std::memcpy(samples.data(), bytes.constData(),
                 static_cast<size_t>(samples.size()) * sizeof(float));
     return samples;
@@ -119,6 +131,36 @@ QString compareWithDecoded(const QVector<float>& played, const QVector<float>& d
     return {};
 }
 
+// A float WAV of one level throughout: where it plays, the device's output
+// shows exactly that value.
+QString writeLevel(const QString& path, float level, int frames) {
+    SF_INFO info{};
+    info.samplerate = 8000;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!file) return QString::fromLocal8Bit(sf_strerror(nullptr));
+    const QVector<float> samples(frames, level);
+    const bool whole = sf_writef_float(file, samples.constData(), frames) == frames;
+    sf_close(file);
+    return whole ? QString() : QStringLiteral("short write");
+}
+
+// The process ids of the players started from this build's KZW4.
+QList<qint64> runningPlayers() {
+    QList<qint64> found;
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (pid.toLongLong() <= 0 || !cmdline.open(QIODevice::ReadOnly)) continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        stat.open(QIODevice::ReadOnly);
+        const QByteArray state = stat.readAll();
+        if (state.contains(") Z")) continue;  // gone, not yet reaped
+        if (cmdline.readAll().split('\0').value(0) == KZW4_PATH) found << pid.toLongLong();
+    }
+    return found;
+}
+
 }  // namespace
 
 class Kzw4Test : public QObject {
@@ -138,6 +180,7 @@ private slots:
     void reportsAMissingSoundDevice();
     void dummyDeviceDiscardsTheSound();
     void oneVoiceAtATime();
+    void handsTheNextSoundToTheRunningPlayer();
 
 private:
     QTemporaryDir dir_;
@@ -451,6 +494,69 @@ void Kzw4Test::oneVoiceAtATime() {
     QVERIFY2(third.exitCode == 0, qPrintable(third.errors));
     // It played to the end and took its socket with it.
     QVERIFY(!QFileInfo::exists(socket));
+}
+
+void Kzw4Test::handsTheNextSoundToTheRunningPlayer() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    // A minute each, so none ends by itself; a line break in a name is fine on a
+    // command line and must survive the socket too.
+    const QString first = dir.filePath(QStringLiteral("first 'ü'.wav"));
+    const QString second = dir.filePath(QStringLiteral("second\n\"ёж\" ::x.wav"));
+    const QString third = dir.filePath(QStringLiteral("third 音.wav"));
+    QCOMPARE(writeLevel(first, 0.25f, 480000), QString());
+    QCOMPARE(writeLevel(second, 0.5f, 480000), QString());
+    QCOMPARE(writeLevel(third, 0.75f, 480000), QString());
+    const QString skipped = dir.filePath(QStringLiteral("skipped.wav"));
+    QCOMPARE(writeLevel(skipped, 0.125f, 480000), QString());
+    const QString output = dir.filePath(QStringLiteral("played.raw"));
+    // The launcher starts players with this process's environment.
+    const QProcessEnvironment env = playerEnvironment(output, {});
+    for (const QString& name : env.keys()) qputenv(qPrintable(name), env.value(name).toUtf8());
+    QVERIFY(runningPlayers().isEmpty());
+
+    const QString folder = QFileInfo(QStringLiteral(KZW4_PATH)).path();
+    const kalvero::playback::Launcher launcher;
+    auto heard = [&] { return readFloats(output); };
+    launcher.play(folder, first);
+    QTRY_VERIFY_WITH_TIMEOUT(heard().contains(0.25f), 20000);
+    const QList<qint64> players = runningPlayers();
+    QCOMPARE(players.size(), 1);
+
+    // The running player switches; no process is started.
+    launcher.play(folder, second);
+    QTRY_VERIFY_WITH_TIMEOUT(heard().contains(0.5f), 10000);
+    QCOMPARE(runningPlayers(), players);
+    QVERIFY(heard().indexOf(0.5f) > heard().lastIndexOf(0.25f));
+
+    // Asked for faster than the player answers: the first goes at once, the
+    // newest after it, and what came between is never played.
+    launcher.play(folder, first);
+    launcher.play(folder, skipped);
+    launcher.play(folder, third);
+    QTRY_VERIFY_WITH_TIMEOUT(heard().contains(0.75f), 10000);
+    QTest::qWait(300);
+    QVERIFY(heard().indexOf(0.75f) > heard().lastIndexOf(0.5f));
+    QVERIFY(heard().lastIndexOf(0.25f) < heard().indexOf(0.75f));
+    QVERIFY(!heard().contains(0.125f));
+    QCOMPARE(runningPlayers(), players);
+
+    // A player that does not answer is replaced, and the new one plays.
+    QCOMPARE(::kill(pid_t(players.at(0)), SIGSTOP), 0);
+    QElapsedTimer timer;
+    timer.start();
+    launcher.play(folder, second);
+    QTRY_COMPARE_WITH_TIMEOUT(runningPlayers().size(), 2, 10000);
+    QVERIFY2(timer.elapsed() >= kalvero::playback::PlayerLink::kAnswerMilliseconds,
+             qPrintable(QString::number(timer.elapsed())));
+    qint64 replacement = 0;
+    for (qint64 pid : runningPlayers())
+        if (pid != players.at(0)) replacement = pid;
+    // It truncated the output when it opened its device.
+    QTRY_VERIFY_WITH_TIMEOUT(heard().contains(0.5f) && !heard().contains(0.75f), 20000);
+    ::kill(pid_t(players.at(0)), SIGKILL);
+    ::kill(pid_t(replacement), SIGTERM);
+    QTRY_VERIFY_WITH_TIMEOUT(runningPlayers().isEmpty(), 10000);
 }
 
 QTEST_GUILESS_MAIN(Kzw4Test)

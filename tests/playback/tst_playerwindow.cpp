@@ -2,17 +2,22 @@
 // file: what it shows, how it ends by itself, how the user stops, pauses and
 // seeks, the waveform's overview, and how it tells why a file cannot be played.
 
+#include "playback/player/audiooutput.h"
+#include "playback/player/elidedlabel.h"
 #include "playback/player/peaks.h"
 #include "playback/player/playerwindow.h"
 #include "playback/player/soundfile.h"
 #include "playback/player/waveformview.h"
 #include "soundfixtures.h"
+#include "testsupport.h"
 
 #include <sndfile.h>
 #include <QFile>
 #include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <functional>
@@ -62,6 +67,26 @@ QString writeShape(const QString& path, int channels, int rate, int frames,
     return whole ? QString() : QStringLiteral("short write");
 }
 
+QVector<float> readPlayed(const QString& path) {
+    QFile raw(path);
+    if (!raw.open(QIODevice::ReadOnly)) return {};
+    const QByteArray bytes = raw.readAll();
+    QVector<float> played(bytes.size() / qsizetype(sizeof(float)));
+    if (!played.isEmpty())
+        std::memcpy(played.data(), bytes.constData(), size_t(played.size()) * sizeof(float));
+    return played;
+}
+
+// The body of a RIFF file's first chunk with this id, or null.
+QByteArray riffChunk(const QByteArray& file, const char* id) {
+    for (qsizetype at = 12; at + 8 <= file.size();) {
+        const quint32 size = qFromLittleEndian<quint32>(file.constData() + at + 4);
+        if (file.mid(at, 4) == id) return file.mid(at + 8, size);
+        at += 8 + size + (size & 1);
+    }
+    return {};
+}
+
 // Sets an environment variable for the life of the object.
 class ScopedEnv {
 public:
@@ -92,6 +117,10 @@ private slots:
     void showsWhyItCannotPlay_data();
     void showsWhyItCannotPlay();
     void closesOnFailureWhenAsked();
+    void loopsAndSetsTheVolume();
+    void regionBecomesAFile_data();
+    void regionBecomesAFile();
+    void summaryNeverRunsOffTheWindow();
 
 private:
     QString output() const { return dir_.filePath(QStringLiteral("played.raw")); }
@@ -104,6 +133,9 @@ private:
 
 void PlayerWindowTest::initTestCase() {
     QVERIFY(dir_.isValid());
+    // The user's own volume and cache stay out of these tests.
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.filePath(QStringLiteral("config"))));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(dir_.filePath(QStringLiteral("cache"))));
     qputenv("SDL_AUDIODRIVER", "disk");
     qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(output()));
     // Long enough that it cannot end by itself while a test stops it.
@@ -431,6 +463,159 @@ void PlayerWindowTest::closesOnFailureWhenAsked() {
     QVERIFY(!window.failureText().isEmpty());
     QTRY_VERIFY(!window.isVisible());
     QCOMPARE(window.exitCode(), ExitCode::CannotPlay);
+}
+
+void PlayerWindowTest::loopsAndSetsTheVolume() {
+    kalvero::test::IsolatedSettings settings;
+    // One second whose every sample tells its own frame.
+    const int rate = 8000;
+    auto ramp = [](int f) { return float(f + 1) / 8192.0f; };
+    const QString path = dir_.filePath(QStringLiteral("loop 'ü' ёж.wav"));
+    QCOMPARE(writeShape(path, 1, rate, rate, [&](int f, int) { return ramp(f); }), QString());
+
+    PlayerWindow window(QFile::encodeName(path));
+    const Parts parts = partsOf(window);
+    auto* loop = window.findChild<QPushButton*>(QStringLiteral("loopButton"));
+    auto* slider = window.findChild<QSlider*>(QStringLiteral("volumeSlider"));
+    QVERIFY(loop && slider);
+    window.show();
+    window.start();
+    QCOMPARE(window.volume(), 100);
+    window.setRegion({2000, 3000});
+    QTest::keyClick(parts.waveform, Qt::Key_L);
+    QVERIFY(window.isLooping() && loop->isChecked() && parts.waveform->isLooping());
+    QCOMPARE(window.region(), (kalvero::player::FrameRange{2000, 3000}));
+    // Round and round, long past the sound's end, and it never closes.
+    QTest::qWait(1500);
+    QVERIFY(window.isPlaying());
+    QVERIFY(window.positionFrames() >= 2000 && window.positionFrames() <= 3000);
+
+    // Down by ten steps of five: a quarter of the amplitude.
+    for (int i = 0; i < 10; ++i) QTest::keyClick(parts.waveform, Qt::Key_Minus);
+    QCOMPARE(window.volume(), 50);
+    QCOMPARE(slider->value(), 50);
+    QTest::qWait(400);
+    // Never above unity, however often + is pressed.
+    for (int i = 0; i < 30; ++i) QTest::keyClick(parts.waveform, Qt::Key_Plus);
+    QCOMPARE(window.volume(), 100);
+    QTest::qWait(400);
+    QTest::keyClick(parts.waveform, Qt::Key_Home);
+    QVERIFY(window.positionFrames() < 2000);
+    QTest::qWait(300);
+    window.setVolume(35);
+    QTest::keyClick(parts.waveform, Qt::Key_Escape);
+
+    const QVector<float> played = readPlayed(output());
+    QVERIFY(!played.isEmpty());
+    // The region's end leads straight back to its start, at both gains.
+    const float quarter = kalvero::player::gainForLevel(50);
+    QCOMPARE(quarter, 0.25f);
+    bool wrapped = false;
+    bool wrappedQuieter = false;
+    for (qsizetype i = 0; i + 1 < played.size(); ++i) {
+        wrapped |= played[i] == ramp(2999) && played[i + 1] == ramp(2000);
+        wrappedQuieter |=
+            played[i] == ramp(2999) * quarter && played[i + 1] == ramp(2000) * quarter;
+        // Nothing after the region was played, and nothing louder than the sound.
+        QVERIFY2(played[i] <= ramp(2999), qPrintable(QString::number(i)));
+    }
+    QVERIFY(wrapped);
+    QVERIFY(wrappedQuieter);
+    // Home went to the start: the frames before the region came again.
+    QVERIFY(played.lastIndexOf(ramp(10)) > played.indexOf(ramp(2999) * quarter));
+
+    // The volume is kept for the next player.
+    PlayerWindow next(QFile::encodeName(path));
+    QCOMPARE(next.volume(), 35);
+}
+
+void PlayerWindowTest::regionBecomesAFile_data() {
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<QString>("fileName");
+    QTest::newRow("24-bit stereo, accents and Cyrillic")
+        << (SF_FORMAT_WAV | SF_FORMAT_PCM_24) << 2 << 44100
+        << QStringLiteral("Door slam 'ü' ёж.wav");
+    QTest::newRow("16-bit mono, quotes and ::") << (SF_FORMAT_WAV | SF_FORMAT_PCM_16) << 1 << 44100
+                                                << QStringLiteral("it's \"a\" a::b 100%_.wav");
+    QTest::newRow("float, CJK") << (SF_FORMAT_WAV | SF_FORMAT_FLOAT) << 2 << 44100
+                                << QStringLiteral("音声 🎵.wav");
+    QTest::newRow("8-bit") << (SF_FORMAT_WAV | SF_FORMAT_PCM_U8) << 1 << 44100
+                           << QStringLiteral("eight.wav");
+    QTest::newRow("mu-law") << (SF_FORMAT_WAV | SF_FORMAT_ULAW) << 1 << 44100
+                            << QStringLiteral("law.wav");
+}
+
+void PlayerWindowTest::regionBecomesAFile() {
+    QFETCH(int, format);
+    QFETCH(int, channels);
+    QFETCH(int, rate);
+    QFETCH(QString, fileName);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(fileName);
+    QCOMPARE(kalvero::test::writeSine(path, {format, channels, rate, rate * 2}), QString());
+
+    PlayerWindow window(QFile::encodeName(path));
+    window.show();
+    window.start();
+    QString error;
+    // No region: the whole file, as the list offers it.
+    std::unique_ptr<QMimeData> whole(window.dragData(error));
+    QVERIFY2(whole, qPrintable(error));
+    QCOMPARE(whole->urls(), QList<QUrl>{QUrl::fromLocalFile(path)});
+
+    window.setRegion({rate / 2, rate * 5 / 4});
+    std::unique_ptr<QMimeData> mime(window.dragData(error));
+    QVERIFY2(mime, qPrintable(error));
+    QVERIFY(mime->hasFormat(QStringLiteral("text/uri-list")));
+    QCOMPARE(mime->urls().size(), 1);
+    const QString region = mime->urls().at(0).toLocalFile();
+    QCOMPARE(QFileInfo(region).fileName(),
+             QFileInfo(fileName).completeBaseName() + QStringLiteral(" 0.50-1.25.wav"));
+    QVERIFY2(region.startsWith(dir_.filePath(QStringLiteral("cache"))), qPrintable(region));
+    window.stop();
+
+    // The region's frames, byte for byte as the source holds them.
+    QFile sourceFile(path);
+    QFile regionFile(region);
+    QVERIFY(sourceFile.open(QIODevice::ReadOnly) && regionFile.open(QIODevice::ReadOnly));
+    const QByteArray source = sourceFile.readAll();
+    const QByteArray written = regionFile.readAll();
+    QCOMPARE(riffChunk(written, "fmt "), riffChunk(source, "fmt "));
+    const qsizetype frameBytes = riffChunk(source, "fmt ").mid(12, 2).at(0);
+    QCOMPARE(riffChunk(written, "data"),
+             riffChunk(source, "data").mid(frameBytes * rate / 2, frameBytes * rate * 3 / 4));
+    // Its description names the source and the region.
+    const QByteArray bext = riffChunk(written, "bext");
+    QVERIFY(!bext.isEmpty());
+    const QString description = QString::fromUtf8(bext.left(256)).section(QChar(0), 0, 0);
+    QCOMPARE(description, QStringLiteral("Region 0.50-1.25 s of ") + path);
+    QCOMPARE(qFromLittleEndian<quint32>(bext.constData() + 256 + 32 + 32 + 10 + 8),
+             quint32(rate / 2));
+}
+
+void PlayerWindowTest::summaryNeverRunsOffTheWindow() {
+    const QString path = dir_.filePath(QStringLiteral("wide.flac"));
+    QCOMPARE(kalvero::test::writeSine(path, {SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 8, 192000, 1920}),
+             QString());
+    PlayerWindow window(QFile::encodeName(path));
+    auto* summary = qobject_cast<kalvero::player::ElidedLabel*>(partsOf(window).summary);
+    QVERIFY(summary);
+    window.show();
+    window.start();
+    window.resize(window.minimumSizeHint());
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    summary->setText(summary->text() + QStringLiteral(", ") + QString(200, QLatin1Char('x')));
+    QCoreApplication::processEvents();
+    QVERIFY2(window.width() < 600, qPrintable(QString::number(window.width())));
+    QVERIFY(summary->geometry().right() < window.width());
+    QVERIFY(summary->fontMetrics().horizontalAdvance(summary->shownText()) <=
+            summary->contentsRect().width());
+    QVERIFY(summary->shownText().endsWith(QChar(0x2026)));
+    summary->grab();
+    QCOMPARE(summary->toolTip(), summary->text());
+    window.stop();
 }
 
 QTEST_MAIN(PlayerWindowTest)

@@ -139,6 +139,7 @@ QString logLine(const QString& filePath) {
 class PlayScanTest : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void init() { settings_ = std::make_unique<test::IsolatedSettings>(); }
     void cleanup() { settings_.reset(); }
 
@@ -154,10 +155,20 @@ private slots:
     void folderWithBlanksAndQuotes();
     void unusablePlayerIsIgnored_data();
     void unusablePlayerIsIgnored();
+    void playOnSelection_data();
+    void playOnSelection();
 
 private:
     std::unique_ptr<test::IsolatedSettings> settings_;
+    QTemporaryDir runtime_;
 };
+
+void PlayScanTest::initTestCase() {
+    // A running player takes sounds over its socket: players elsewhere on
+    // this machine must not take the ones these tests start.
+    QVERIFY(runtime_.isValid());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime_.path()));
+}
 
 void PlayScanTest::emptyListStartsNothing() {
     TempProgramFolder folder;
@@ -438,6 +449,72 @@ void PlayScanTest::unusablePlayerIsIgnored() {
     QCOMPARE(form->list()->count(), 4);
     QVERIFY(test::isSelected(form->list(), 2));
     QCOMPARE(folder.countRows(), 4);
+}
+
+void PlayScanTest::playOnSelection_data() {
+    QTest::addColumn<bool>("onSelection");
+    QTest::addColumn<QStringList>("steps");  // "click N", or a key sequence for the list
+    QTest::addColumn<QList<int>>("played");  // rows, in order; negative: played by a click
+    const bool on = true;
+    auto steps = [](std::initializer_list<const char*> texts) {
+        QStringList out;
+        for (const char* text : texts) out << QLatin1String(text);
+        return out;
+    };
+    QTest::newRow("Down three times")
+        << on << steps({"click 1", "Down", "Down", "Down"}) << QList<int>{1, 2, 3, 4};
+    QTest::newRow("Up, Home, End, Page Up")
+        << on << steps({"click 2", "Up", "End", "Home", "PgDown", "PgUp"})
+        << QList<int>{2, 1, 4, 1, 4, 1};
+    QTest::newRow("a move that selects nothing plays nothing")
+        << on << steps({"click 1", "Ctrl+Down", "Ctrl+Down", "Down"}) << QList<int>{1, 4};
+    // The press selects and plays; the click that follows does not play it again.
+    QTest::newRow("click on another row plays once")
+        << on << steps({"click 3", "click 1"}) << QList<int>{3, 1};
+    QTest::newRow("click on the current row plays by the click")
+        << on << steps({"click 3", "click 3"}) << QList<int>{3, -3};
+    QTest::newRow("off: keys play nothing")
+        << false << steps({"click 1", "Down", "End"}) << QList<int>{-1};
+}
+
+void PlayScanTest::playOnSelection() {
+    QFETCH(bool, onSelection);
+    QFETCH(QStringList, steps);
+    QFETCH(QList<int>, played);
+    TempProgramFolder folder;
+    folder.createCatalogue(entries());
+    storeOptions(true, false);
+    prefs::OptionStore().write(prefs::kPlayOnSelection, onSelection);
+    auto dialogs = std::make_shared<ScriptedDialogs>();
+    auto recorder = std::make_shared<Recorder>();
+    auto form = test::makeForm(folder, dialogs, recordingServices(recorder));
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    QCOMPARE(action(*form, "PlayOnSelectionM")->isChecked(), onSelection);
+
+    for (const QString& step : steps) {
+        if (step.startsWith(QLatin1String("click ")))
+            click(*form, step.mid(6).toInt());
+        else
+            QTest::keySequence(form->list(), QKeySequence(step));
+    }
+    QStringList expected;
+    QList<bool> focus;
+    for (int row : played) {
+        expected << argumentFor(entries().at(std::abs(row) - 1).file);
+        // A sound played because the selection moved leaves the focus with the list.
+        focus << (row < 0);
+    }
+    QCOMPARE(recorder->arguments(), expected);
+    QList<bool> tookFocus;
+    for (const auto& command : recorder->started) tookFocus << command.takeFocus;
+    QCOMPARE(tookFocus, focus);
+
+    // The option's menu item flips it and keeps it per user.
+    action(*form, "PlayOnSelectionM")->trigger();
+    QCOMPARE(action(*form, "PlayOnSelectionM")->isChecked(), !onSelection);
+    QCOMPARE(prefs::OptionStore().read(prefs::kPlayOnSelection, onSelection), !onSelection);
+    QCOMPARE(dialogs->messages.size(), 0);
 }
 
 QTEST_MAIN(PlayScanTest)

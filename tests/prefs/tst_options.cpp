@@ -21,7 +21,8 @@ using namespace kalvero;
 namespace {
 
 const prefs::BoolOption* const kAllOptions[] = {&prefs::kOnTop, &prefs::kPlayClick,
-                                                &prefs::kPlayDoubleClick, &prefs::kShowSearchBar};
+                                                &prefs::kPlayDoubleClick, &prefs::kShowSearchBar,
+                                                &prefs::kPlayOnSelection};
 
 QByteArray readBytes(const QString& path) {
     QFile file(path);
@@ -102,6 +103,8 @@ private slots:
     void unusableStore();
     void immutableStore_data();
     void immutableStore();
+    void playerVolume_data();
+    void playerVolume();
 
 private:
     QTemporaryDir xdg_;
@@ -171,7 +174,7 @@ void TestOptions::boolTexts() {
 void TestOptions::writeStoresExactTexts_data() {
     QTest::addColumn<int>("option");
     QTest::addColumn<bool>("value");
-    for (int k = 0; k < 4; ++k) {
+    for (int k = 0; k < int(std::size(kAllOptions)); ++k) {
         for (bool value : {true, false}) {
             QTest::addRow("%s=%s", kAllOptions[k]->key, value ? "True" : "False") << k << value;
         }
@@ -413,6 +416,45 @@ void TestOptions::immutableStore() {
     const QStringList left = QDir(QFileInfo(file).path())
                                  .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
     QCOMPARE(left, QStringList{QFileInfo(file).fileName()});
+}
+
+void TestOptions::playerVolume_data() {
+    QTest::addColumn<QByteArray>("stored");  // null: no key
+    QTest::addColumn<int>("expected");
+    QTest::newRow("absent: unity") << QByteArray() << 100;
+    QTest::newRow("silent") << QByteArray("0") << 0;
+    QTest::newRow("half") << QByteArray("55") << 55;
+    QTest::newRow("unity") << QByteArray("100") << 100;
+    // Nothing stored can take the player above unity or below silence.
+    QTest::newRow("above unity") << QByteArray("101") << 100;
+    QTest::newRow("far above") << QByteArray("99999999999999999999") << 100;
+    QTest::newRow("negative") << QByteArray("-5") << 100;
+    QTest::newRow("plus sign") << QByteArray("+50") << 100;
+    QTest::newRow("fraction") << QByteArray("50.5") << 100;
+    QTest::newRow("hex") << QByteArray("0x20") << 100;
+    QTest::newRow("word") << QByteArray("True") << 100;
+    QTest::newRow("Arabic-Indic digits") << QByteArray("٥٠") << 100;
+    QTest::newRow("full-width digits") << QByteArray("５０") << 100;
+    QTest::newRow("blanks around") << QByteArray("  40  ") << 40;
+}
+
+void TestOptions::playerVolume() {
+    QFETCH(QByteArray, stored);
+    QFETCH(int, expected);
+    test::IsolatedSettings settings;
+    if (!stored.isNull())
+        QVERIFY(writeBytes(settings.configFile(),
+                           "[Options]\nPlayOnSelectionM=True\nPlayerVolume=" + stored + '\n'));
+    prefs::OptionStore store;
+    QCOMPARE(store.read(prefs::kPlayerVolume), expected);
+    QCOMPARE(store.read(prefs::kPlayOnSelection, false), !stored.isNull());
+
+    // Writes keep to the bounds, as plain numbers beside the other options.
+    for (const auto& [written, kept] : {std::pair{37, "37"}, {250, "100"}, {-3, "0"}}) {
+        store.write(prefs::kPlayerVolume, written);
+        QVERIFY2(lines(settings.configFile()).contains(QByteArray("PlayerVolume=") + kept), kept);
+    }
+    QCOMPARE(prefs::OptionStore().read(prefs::kPlayerVolume), 0);
 }
 
 QTEST_GUILESS_MAIN(TestOptions)

@@ -111,6 +111,7 @@ void ListLoadTest::windowIsComposedAsDesigned() {
                  {"AlwaysOnTopM", "Always On Top", false},
                  {"PlayClickM", "Play Sound on Click", true},
                  {"PlaySoundonDoubleClickM", "Play Sound on Double Click", false},
+                 {"PlayOnSelectionM", "Play on Selection", false},
                  {"ShowSearchBar", "Show Search Bar", false},
                  {"HelpMMMMMMMMMM", "Help", false},
                  {"AboutMMMM", "About", false},

@@ -1,10 +1,13 @@
 #include "playback/player/onevoice.h"
 
+#include "playback/player/playerarguments.h"
+
 #include <unistd.h>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <cstdio>
 
 namespace kalvero::player {
 
@@ -12,6 +15,10 @@ namespace {
 
 constexpr char kStopRequest[] = "stop\n";
 constexpr char kStopped[] = "stopped\n";
+constexpr char kPlayPrefix[] = "play ";
+// The longest request: a command-line argument may take 128 KiB, a third
+// more in Base64. Anything longer is a stranger, not the program.
+constexpr qint64 kLongestRequest = 256 * 1024;
 // A live player answers at once; one that does not within this time is hung
 // and its socket is taken over.
 constexpr int kAnswerMilliseconds = 1000;
@@ -69,26 +76,74 @@ bool OneVoice::claim() {
     return server_->listen(name_);
 }
 
+void OneVoice::release() {
+    released_ = true;
+    server_->close();
+    for (QLocalSocket* socket : findChildren<QLocalSocket*>()) socket->abort();
+}
+
+QByteArray OneVoice::playRequest(const QByteArray& argument) {
+    return kPlayPrefix + argument.toBase64() + '\n';
+}
+
 void OneVoice::answer() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        // Ours, so that release() finds it.
+        socket->setParent(this);
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            if (!socket->canReadLine()) {
-                // Nothing we know is this long: a stranger, not a player.
-                if (socket->bytesAvailable() > 64) socket->abort();
-                return;
-            }
-            if (socket->readLine() != QByteArray(kStopRequest)) {
-                socket->abort();
-                return;
-            }
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readRequests(socket); });
+        // Lines may have come with the connection.
+        if (socket->bytesAvailable() > 0) readRequests(socket);
+    }
+}
+
+void OneVoice::readRequests(QLocalSocket* socket) {
+    while (socket->state() == QLocalSocket::ConnectedState) {
+        if (!socket->canReadLine()) {
+            if (socket->bytesAvailable() > kLongestRequest) socket->abort();
+            return;
+        }
+        const QByteArray line = socket->readLine(kLongestRequest + 1);
+        if (released_) {
+            socket->abort();
+            return;
+        }
+        if (line == QByteArray(kStopRequest)) {
             // The socket goes first, so the later player can listen at once.
             server_->close();
+            released_ = true;
             emit stopRequested();
             socket->write(kStopped);
             socket->flush();
             socket->disconnectFromServer();
-        });
+            return;
+        }
+        if (!line.startsWith(kPlayPrefix) || !line.endsWith('\n')) {
+            socket->abort();
+            return;
+        }
+        const auto decoded =
+            QByteArray::fromBase64Encoding(line.mid(qsizetype(sizeof kPlayPrefix) - 1).chopped(1),
+                                           QByteArray::AbortOnBase64DecodingErrors);
+        const PlayerArguments arguments =
+            decoded ? checkPlayerArgument(*decoded) : PlayerArguments{};
+        if (!arguments.accepted) {
+            const QString refusal = arguments.refusal.isEmpty()
+                                        ? QStringLiteral(
+                                              "KZW4: a sound was handed over garbled; "
+                                              "it was not played.")
+                                        : arguments.refusal;
+            std::fprintf(stderr, "%s\n", refusal.toLocal8Bit().constData());
+            std::fflush(stderr);
+            socket->write(kRefusedAnswer);
+            socket->flush();
+            continue;
+        }
+        // Answered before the switch: the program waits only for the answer,
+        // never for the file to open.
+        socket->write(kPlayingAnswer);
+        socket->flush();
+        emit playRequested(arguments.nativePath);
     }
 }
 

@@ -16,9 +16,17 @@ PlayerArguments checkPlayerArguments(int argc, const char* const* argv) {
             "access token; nothing was played.");
         return result;
     }
+    return checkPlayerArgument(QByteArray(argv[1]));
+}
+
+PlayerArguments checkPlayerArgument(const QByteArray& given) {
+    PlayerArguments result;
+    // A command-line argument ends at its first NUL: bytes handed over
+    // another way are cut there too, so both ways accept the same things.
+    const qsizetype nul = given.indexOf('\0');
+    const QByteArray argument = nul < 0 ? given : given.left(nul);
     // "::" is plain ASCII, so splitting the bytes finds the same place as
     // splitting the text would, whatever the encoding of the path.
-    const QByteArray argument(argv[1]);
     const QByteArray separator(playback::kTokenSeparator);
     const qsizetype at = argument.lastIndexOf(separator);
     if (at < 0 || argument.mid(at + separator.size()) != QByteArray(playback::kAccessToken)) {

@@ -30,5 +30,7 @@ struct PlayerArguments {
 // Checks the command line (argv[0] is the program): exactly one argument
 // "<path>::<token>", the token being what follows the last "::".
 PlayerArguments checkPlayerArguments(int argc, const char* const* argv);
+// The same rules for the one argument alone, however it arrived.
+PlayerArguments checkPlayerArgument(const QByteArray& argument);
 
 }  // namespace kalvero::player

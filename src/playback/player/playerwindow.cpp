@@ -1,10 +1,12 @@
 #include "playback/player/playerwindow.h"
 
 #include "playback/player/audiooutput.h"
+#include "playback/player/elidedlabel.h"
 #include "playback/player/onevoice.h"
 #include "playback/player/peaks.h"
 #include "playback/player/soundfile.h"
 #include "playback/player/waveformview.h"
+#include "playback/playercommand.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -14,6 +16,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QSlider>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -30,6 +33,7 @@ constexpr int kPollMilliseconds = 40;
 // keep in memory for an hour of sound.
 constexpr int kOverviewColumns = 2048;
 constexpr double kSeekStepSeconds = 5.0;
+constexpr int kVolumeStep = 5;
 
 // "1:05.3", or "1:02:05.3" past the hour.
 QString timeText(qint64 frames, int rate) {
@@ -55,20 +59,22 @@ PlayerWindow::PlayerWindow(QByteArray nativePath, QWidget* parent)
       fileNameLabel_(new QLabel(this)),
       waveform_(new WaveformView(this)),
       timeLabel_(new QLabel(this)),
-      summaryLabel_(new QLabel(this)),
+      summaryLabel_(new ElidedLabel(this)),
       messageLabel_(new QLabel(this)),
       pauseButton_(new QPushButton(QStringLiteral("Pause"), this)),
       stopButton_(new QPushButton(QStringLiteral("Stop"), this)),
+      loopButton_(new QPushButton(QStringLiteral("Loop"), this)),
+      volumeSlider_(new QSlider(Qt::Horizontal, this)),
       pollTimer_(new QTimer(this)),
+      volumeSaver_(new QTimer(this)),
       scanner_(new PeakScanner(this)) {
     setObjectName(QStringLiteral("PlayerWindow"));
-    const QString name = QFileInfo(displayPath_).fileName();
-    setWindowTitle(name.isEmpty() ? QStringLiteral("KZW4") : name + QStringLiteral(" - KZW4"));
-
     fileNameLabel_->setObjectName(QStringLiteral("fileNameLabel"));
-    fileNameLabel_->setText(name);
-    fileNameLabel_->setToolTip(displayPath_);
     fileNameLabel_->setTextFormat(Qt::PlainText);
+    // The name is a handle: dragged, it carries the region or the whole file.
+    fileNameLabel_->setCursor(Qt::OpenHandCursor);
+    fileNameLabel_->installEventFilter(this);
+    showFileName();
 
     timeLabel_->setObjectName(QStringLiteral("timeLabel"));
     timeLabel_->setTextFormat(Qt::PlainText);
@@ -92,6 +98,26 @@ PlayerWindow::PlayerWindow(QByteArray nativePath, QWidget* parent)
     stopButton_->setObjectName(QStringLiteral("stopButton"));
     stopButton_->setFocusPolicy(Qt::TabFocus);
     connect(stopButton_, &QPushButton::clicked, this, &PlayerWindow::stop);
+    loopButton_->setObjectName(QStringLiteral("loopButton"));
+    loopButton_->setFocusPolicy(Qt::TabFocus);
+    loopButton_->setCheckable(true);
+    loopButton_->setToolTip(QStringLiteral("Loop the region, or the whole sound (L)"));
+    connect(loopButton_, &QPushButton::toggled, this, &PlayerWindow::setLooping);
+    volumeSlider_->setObjectName(QStringLiteral("volumeSlider"));
+    volumeSlider_->setFocusPolicy(Qt::TabFocus);
+    volumeSlider_->setRange(prefs::kPlayerVolume.lowest, prefs::kPlayerVolume.highest);
+    volumeSlider_->setPageStep(kVolumeStep * 2);
+    volumeSlider_->setAccessibleName(QStringLiteral("Volume"));
+    volumeSlider_->setToolTip(QStringLiteral("Volume (+ and -)"));
+    volumeSlider_->setMaximumWidth(120);
+    volumeSlider_->setValue(options_.read(prefs::kPlayerVolume));
+    connect(volumeSlider_, &QSlider::valueChanged, this, [this](int percent) {
+        if (output_) output_->setGain(gainForLevel(percent));
+        volumeSaver_->start();
+    });
+    volumeSaver_->setSingleShot(true);
+    volumeSaver_->setInterval(500);
+    connect(volumeSaver_, &QTimer::timeout, this, &PlayerWindow::saveVolume);
 
     connect(waveform_, &WaveformView::seekRequested, this, [this](double fraction) {
         const qint64 length = lengthFrames();
@@ -99,12 +125,16 @@ PlayerWindow::PlayerWindow(QByteArray nativePath, QWidget* parent)
             seekTo(static_cast<qint64>(std::llround(fraction * static_cast<double>(length))));
     });
     connect(scanner_, &PeakScanner::peaksReady, waveform_, &WaveformView::addPeaks);
+    connect(waveform_, &WaveformView::regionChanged, this, &PlayerWindow::applyLoop);
+    connect(waveform_, &WaveformView::dragOutRequested, this, &PlayerWindow::dragOut);
 
     auto* details = new QHBoxLayout;
     details->addWidget(timeLabel_);
-    details->addStretch();
-    details->addWidget(summaryLabel_);
+    // The summary takes what room is left and never widens the window.
+    details->addWidget(summaryLabel_, 1);
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(loopButton_);
+    buttons->addWidget(volumeSlider_);
     buttons->addStretch();
     buttons->addWidget(pauseButton_);
     buttons->addWidget(stopButton_);
@@ -128,25 +158,76 @@ PlayerWindow::~PlayerWindow() {
     sound_.reset();
 }
 
+void PlayerWindow::showFileName() {
+    const QString name = QFileInfo(displayPath_).fileName();
+    setWindowTitle(name.isEmpty() ? QStringLiteral("KZW4") : name + QStringLiteral(" - KZW4"));
+    fileNameLabel_->setText(name);
+    fileNameLabel_->setToolTip(displayPath_);
+}
+
 void PlayerWindow::start() {
     if (sound_ || !failureText().isEmpty()) return;
+    openAndPlay();
+}
+
+void PlayerWindow::playFile(const QByteArray& nativePath) {
+    pollTimer_->stop();
+    nativePath_ = nativePath;
+    displayPath_ = QFile::decodeName(nativePath_);
+    showFileName();
+    clearFailure();
+    waveform_->clearRegion();
+    // A scan of the old file may still be under way: it goes with its
+    // scanner, and what it has queued for the window is dropped with it.
+    delete scanner_;
+    scanner_ = new PeakScanner(this);
+    connect(scanner_, &PeakScanner::peaksReady, waveform_, &WaveformView::addPeaks);
+    openAndPlay();
+}
+
+void PlayerWindow::clearFailure() {
+    exitCode_ = ExitCode::Played;
+    messageLabel_->clear();
+    messageLabel_->hide();
+    waveform_->show();
+    timeLabel_->show();
+    pauseButton_->show();
+    pauseButton_->setText(QStringLiteral("Pause"));
+    stopButton_->setText(QStringLiteral("Stop"));
+    // Space and the arrows belong to the waveform again.
+    waveform_->setFocus();
+}
+
+void PlayerWindow::openAndPlay() {
     QString reason;
-    sound_ = SoundFile::open(nativePath_, reason);
-    if (!sound_) {
+    std::unique_ptr<SoundFile> next = SoundFile::open(nativePath_, reason);
+    if (!next) {
+        // Silent before the old sound goes: the device may still read it.
+        if (output_) output_->stop();
         showFailure(reason, ExitCode::CannotPlay);
         return;
     }
-    summaryLabel_->setText(sound_->technicalSummary());
-    const qint64 length = sound_->frames();
+    summaryLabel_->setText(next->technicalSummary());
+    const qint64 length = next->frames();
     waveform_->setSeekable(length > 0);
     waveform_->reset(length > 0 ? static_cast<int>(std::min<qint64>(length, kOverviewColumns)) : 0);
+    bool playing = false;
+    if (output_) {
+        playing = output_->switchTo(*next, reason);
+    } else {
+        output_ = std::make_unique<AudioOutput>(*next);
+        output_->setGain(gainForLevel(volumeSlider_->value()));
+        playing = output_->start(reason);
+    }
+    // The device no longer reads the sound before, if there was one.
+    sound_ = std::move(next);
     showPosition();
-    output_ = std::make_unique<AudioOutput>(*sound_);
-    if (!output_->start(reason)) {
+    if (!playing) {
         output_.reset();
         showFailure(reason, ExitCode::NoSoundDevice);
         return;
     }
+    applyLoop();
     // The overview is read from a second opening of the file, beside the
     // sound: a long file starts playing at once and its picture fills in.
     if (length > 0)
@@ -250,6 +331,19 @@ void PlayerWindow::keyPressEvent(QKeyEvent* event) {
         case Qt::Key_Right:
             seekBy(kSeekStepSeconds);
             return;
+        case Qt::Key_Home:
+            seekTo(0);
+            return;
+        case Qt::Key_L:
+            loopButton_->toggle();
+            return;
+        case Qt::Key_Plus:
+        case Qt::Key_Equal:  // + without Shift on many keyboards
+            setVolume(volume() + kVolumeStep);
+            return;
+        case Qt::Key_Minus:
+            setVolume(volume() - kVolumeStep);
+            return;
         default:
             QWidget::keyPressEvent(event);
     }
@@ -259,6 +353,7 @@ void PlayerWindow::closeEvent(QCloseEvent* event) {
     // Closed from the title bar or the desktop: the sound stops with it.
     pollTimer_->stop();
     if (output_) output_->stop();
+    if (volumeSaver_->isActive()) saveVolume();
     QWidget::closeEvent(event);
 }
 
@@ -269,14 +364,23 @@ int runPlayer(const QByteArray& nativePath) {
     voice.claim();
     PlayerWindow window(nativePath);
     QObject::connect(&voice, &OneVoice::stopRequested, &window, &PlayerWindow::stop);
+    QObject::connect(&voice, &OneVoice::playRequested, &window, &PlayerWindow::playFile);
+    // A window that has closed takes no more sounds: whoever asks starts a new player.
+    QObject::connect(qApp, &QGuiApplication::lastWindowClosed, &voice, &OneVoice::release);
     window.setCloseOnFailure(qEnvironmentVariableIntValue("KZW4_AUTOCLOSE") == 1);
     QObject::connect(&window, &PlayerWindow::failed, [](const QString& message) {
         std::fprintf(stderr, "KZW4: %s\n", message.toLocal8Bit().constData());
         std::fflush(stderr);
     });
-    window.show();
-    window.raise();
-    window.activateWindow();
+    // Started while the user moves through the list, it leaves the focus there.
+    if (qEnvironmentVariableIntValue(playback::kBackgroundVariable) == 1) {
+        window.setAttribute(Qt::WA_ShowWithoutActivating);
+        window.show();
+    } else {
+        window.show();
+        window.raise();
+        window.activateWindow();
+    }
     window.start();
     QApplication::exec();
     return toInt(window.exitCode());

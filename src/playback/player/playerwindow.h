@@ -1,13 +1,17 @@
 #pragma once
 
 #include "playback/player/playerarguments.h"
+#include "playback/player/regionfile.h"
+#include "prefs/options.h"
 
 #include <QByteArray>
 #include <QWidget>
 #include <memory>
 
 class QLabel;
+class QMimeData;
 class QPushButton;
+class QSlider;
 class QTimer;
 
 namespace kalvero::player {
@@ -19,10 +23,16 @@ class WaveformView;
 
 // The player's small window: the file's name, the sound's waveform with a
 // playhead (a click or a drag plays from there), the time and the file's
-// technical summary, and Pause and Stop buttons. Space pauses and resumes,
-// Left and Right go back and on by five seconds, Esc stops. It closes itself
-// when the sound has ended or was stopped. When the file cannot be played it
-// shows the path and the reason and stays open until the user closes it.
+// technical summary, a Loop button and a volume slider, and Pause and Stop
+// buttons. Space pauses and resumes, Left and Right go back and on by five
+// seconds, Home goes to the start, L loops, + and - set the volume, Esc
+// stops. It closes itself when the sound has ended or was stopped. When the
+// file cannot be played it shows the path and the reason and stays open
+// until the user closes it.
+//
+// A region selected on the waveform is what loops, and what a drag out of
+// the window offers as a file of its own; without a region the drag offers
+// the whole file. The window can be handed another sound while it plays.
 class PlayerWindow : public QWidget {
     Q_OBJECT
 public:
@@ -31,6 +41,10 @@ public:
 
     // Opens the file and a sound device and starts playing.
     void start();
+    // Plays another file in this window from its start, in place of the
+    // present one, as if the window had been opened for it. Loop and volume
+    // stay; the region, which belonged to the old sound, goes.
+    void playFile(const QByteArray& nativePath);
     // Ends playing and closes the window.
     void stop();
 
@@ -48,6 +62,20 @@ public:
     qint64 positionFrames() const;
     qint64 lengthFrames() const;
 
+    // Loops the region, or the whole sound when there is none.
+    void setLooping(bool looping);
+    bool isLooping() const;
+    // The volume in percent of unity gain, 0 to 100; kept per user.
+    void setVolume(int percent);
+    int volume() const;
+    // The selected region in frames; empty when there is none.
+    FrameRange region() const;
+    void setRegion(FrameRange range);
+    // What a drag out of the window carries: the region written as a file
+    // of its own, or the whole file. Null, with `error` set, when the region
+    // cannot be written.
+    QMimeData* dragData(QString& error) const;
+
     ExitCode exitCode() const { return exitCode_; }
     bool isPlaying() const;
     // The failure shown in the window, or empty.
@@ -60,8 +88,15 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void openAndPlay();
+    void showFileName();
+    void clearFailure();
+    void applyLoop();
+    void saveVolume();
+    void dragOut();
     // `partWay`: some of the sound was played before decoding failed.
     void showFailure(const QString& reason, ExitCode code, bool partWay = false);
     void poll();
@@ -73,6 +108,7 @@ private:
     bool closeOnFailure_ = false;
     std::unique_ptr<SoundFile> sound_;
     std::unique_ptr<AudioOutput> output_;
+    prefs::OptionStore options_;
 
     QLabel* fileNameLabel_;
     WaveformView* waveform_;
@@ -81,8 +117,14 @@ private:
     QLabel* messageLabel_;
     QPushButton* pauseButton_;
     QPushButton* stopButton_;
+    QPushButton* loopButton_;
+    QSlider* volumeSlider_;
     QTimer* pollTimer_;
+    // Writes the volume once the slider has come to rest.
+    QTimer* volumeSaver_;
     PeakScanner* scanner_;
+    // Where a press on the file's name began, for dragging it out.
+    QPoint dragFrom_;
 };
 
 // Runs the player for one file: stops the user's earlier player, shows the
@@ -90,7 +132,8 @@ private:
 // closed. A later player stops this one. Needs a QApplication.
 // KZW4_AUTOCLOSE=1 in the environment makes a failure window close by itself
 // (for tests and scripts that run the player unattended); without it the
-// window waits for the user.
+// window waits for the user. KZW4_BACKGROUND=1 shows the window without
+// taking the focus. The program hands it later sounds over the socket.
 int runPlayer(const QByteArray& nativePath);
 
 }  // namespace kalvero::player

@@ -96,6 +96,19 @@ sf_count_t SoundFile::readFrames(float* out, sf_count_t frames) {
     return sf_readf_float(file_, out, frames);
 }
 
+sf_count_t SoundFile::readFrames(int* out, sf_count_t frames) {
+    return sf_readf_int(file_, out, frames);
+}
+
+sf_count_t SoundFile::readFrames(double* out, sf_count_t frames) {
+    return sf_readf_double(file_, out, frames);
+}
+
+bool SoundFile::broadcastInfo(SF_BROADCAST_INFO& info) const {
+    info = {};
+    return sf_command(file_, SFC_GET_BROADCAST_INFO, &info, sizeof info) == SF_TRUE;
+}
+
 bool SoundFile::seek(sf_count_t frame) {
     return frame >= 0 && sf_seek(file_, frame, SEEK_SET) == frame;
 }

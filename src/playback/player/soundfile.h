@@ -20,12 +20,20 @@ public:
     static std::unique_ptr<SoundFile> open(const QByteArray& nativePath, QString& reason);
 
     int channels() const { return info_.channels; }
+    // libsndfile's format code: the container and the encoding.
+    int format() const { return info_.format; }
     int sampleRate() const { return info_.samplerate; }
     // The number of frames, or -1 when the file does not tell.
     sf_count_t frames() const;
 
     // Reads up to `frames` frames into `out`; fewer at the end or on a fault.
     sf_count_t readFrames(float* out, sf_count_t frames);
+    // The same as whole numbers (left-justified in 32 bits) or doubles, so
+    // that integer and double samples can be copied without any change.
+    sf_count_t readFrames(int* out, sf_count_t frames);
+    sf_count_t readFrames(double* out, sf_count_t frames);
+    // The file's Broadcast WAV facts; false when it has none.
+    bool broadcastInfo(SF_BROADCAST_INFO& info) const;
     // Moves the next read to `frame`; false when the file cannot seek there.
     bool seek(sf_count_t frame);
     // The container, the encoding, the channels and the rate, in one line.
