@@ -3,21 +3,35 @@
 #include <QDir>
 #include <QMimeData>
 #include <QUrl>
+#include <algorithm>
 
 namespace kalvero::window {
+
+namespace {
+
+// Everything that ends a line for a program reading text: LF, VT, FF, CR,
+// NEL and the Unicode line and paragraph separators.
+bool holdsLineBreak(const QString& path) {
+    return std::any_of(path.begin(), path.end(), [](QChar c) {
+        const char16_t u = c.unicode();
+        return (u >= u'\n' && u <= u'\r') || u == u'\u0085' || u == u'\u2028' || u == u'\u2029';
+    });
+}
+
+}  // namespace
 
 QMimeData* fileDragData(const QStringList& paths) {
     QStringList texts;
     QList<QUrl> urls;
     for (const QString& path : paths) {
         if (path.isEmpty()) continue;
-        texts.append(path);
+        if (!holdsLineBreak(path)) texts.append(path);
         if (QDir::isAbsolutePath(path)) urls.append(QUrl::fromLocalFile(path));
     }
-    if (texts.isEmpty()) return nullptr;
+    if (texts.isEmpty() && urls.isEmpty()) return nullptr;
     auto* mime = new QMimeData;
     if (!urls.isEmpty()) mime->setUrls(urls);
-    mime->setText(texts.join(QLatin1Char('\n')));
+    if (!texts.isEmpty()) mime->setText(texts.join(QLatin1Char('\n')));
     return mime;
 }
 
