@@ -1,5 +1,6 @@
 #include "window/filedrag.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QMimeData>
 #include <QUrl>
@@ -8,6 +9,12 @@
 namespace kalvero::window {
 
 namespace {
+
+// Marks a drag of our own rows, with the process that made it: rows dragged
+// from another Kalvero are files like any others.
+constexpr QLatin1String kOwnRowsFormat("application/x-kalvero-list-rows");
+
+QByteArray processMark() { return QByteArray::number(QCoreApplication::applicationPid()); }
 
 // Everything that ends a line for a program reading text: LF, VT, FF, CR,
 // NEL and the Unicode line and paragraph separators.
@@ -32,7 +39,12 @@ QMimeData* fileDragData(const QStringList& paths) {
     auto* mime = new QMimeData;
     if (!urls.isEmpty()) mime->setUrls(urls);
     if (!texts.isEmpty()) mime->setText(texts.join(QLatin1Char('\n')));
+    mime->setData(kOwnRowsFormat, processMark());
     return mime;
+}
+
+bool isOwnRowDrag(const QMimeData* mime) {
+    return mime && mime->hasFormat(kOwnRowsFormat) && mime->data(kOwnRowsFormat) == processMark();
 }
 
 }  // namespace kalvero::window

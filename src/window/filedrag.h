@@ -14,4 +14,7 @@ namespace kalvero::window {
 // there. Empty paths are left out. Null when nothing is left to drag.
 QMimeData* fileDragData(const QStringList& paths);
 
+// Whether `mime` holds rows dragged out of this process's own list.
+bool isOwnRowDrag(const QMimeData* mime);
+
 }  // namespace kalvero::window
