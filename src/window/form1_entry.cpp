@@ -103,9 +103,10 @@ void Form1::Command2_Click() {
 }
 
 void Form1::Command3_Click() {
-    // A cancelled dialog leaves the box as it was.
-    if (const std::optional<QString> file = services_.dialogs->openFileName(this))
-        Text2->setText(*file);
+    askUser([this](UserDialogs& dialogs) {
+        // A cancelled dialog leaves the box as it was.
+        if (const std::optional<QString> file = dialogs.openFileName(this)) Text2->setText(*file);
+    });
 }
 
 void Form1::dragEnterEvent(QDragEnterEvent* event) {
@@ -197,12 +198,16 @@ void Form1::EditEntry_Click() {
 
 void Form1::DeleteMenu_Click() {
     if (deferWhileLoading([this] { DeleteMenu_Click(); })) return;
-    const auto answer = services_.dialogs->message(
-        this, QStringLiteral("Kalvero"),
-        QStringLiteral("Are you sure you want to delete this item?"),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, QMessageBox::NoIcon);
-    if (answer != QMessageBox::Yes) return;
+    askUser([this](UserDialogs& dialogs) {
+        const auto answer = dialogs.message(
+            this, QStringLiteral("Kalvero"),
+            QStringLiteral("Are you sure you want to delete this item?"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, QMessageBox::NoIcon);
+        if (answer == QMessageBox::Yes) deleteTaggedEntry();
+    });
+}
 
+void Form1::deleteTaggedEntry() {
     // The tag is "ID-position". The entry is deleted only while the list still
     // shows it, and the row removed is the one showing that ID: after a reload,
     // a filter or an earlier delete the remembered position may name another row.
