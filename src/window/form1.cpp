@@ -388,6 +388,15 @@ bool Form1::deferWhileLoading(std::function<void()> op) {
     return true;
 }
 
+void Form1::askUser(std::function<void(UserDialogs&)> ask) {
+    // A modal dialog runs an event loop of its own. Opened inside the
+    // statement whose turn let this event run, it would keep the catalogue
+    // locked for as long as it stays open, and another program's import
+    // would wait on it and fail. It opens once the statement has ended.
+    if (deferWhileLoading([this, ask] { askUser(ask); })) return;
+    ask(*services_.dialogs);
+}
+
 void Form1::deferLoad(qint16 SortInt, qint16 decidedFrom) {
     // Only the newest load request is kept: it reads the search boxes when it
     // runs, and its sort decision already follows all the requests before it.
@@ -409,8 +418,10 @@ void Form1::reportFailure(const QString& action, const store::DbError& error) {
 }
 
 void Form1::showMessage(const QString& title, const QString& text) {
-    services_.dialogs->message(this, title, text, QMessageBox::Ok, QMessageBox::NoButton,
-                               QMessageBox::NoIcon);
+    askUser([this, title, text](UserDialogs& dialogs) {
+        dialogs.message(this, title, text, QMessageBox::Ok, QMessageBox::NoButton,
+                        QMessageBox::NoIcon);
+    });
 }
 
 void Form1::restoreOptions() {

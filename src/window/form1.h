@@ -29,6 +29,7 @@ class ListView1;
 
 // What the window hands to the user and the desktop; tests replace parts of it.
 struct Form1Services {
+    // The window opens its modal dialogs only through Form1::askUser.
     std::shared_ptr<UserDialogs> dialogs = std::make_shared<UserDialogs>();
     playback::Launcher launcher;
     // Whether the desktop can show a tray icon; asked each time it matters.
@@ -143,6 +144,11 @@ private:
     store::SearchTexts searchTexts() const;
     // Runs `op` now, or once the running load has ended.
     bool deferWhileLoading(std::function<void()> op);
+    // The one way to the user's dialogs: `ask` runs now, or once the running
+    // load, Add or delete has ended.
+    void askUser(std::function<void(UserDialogs&)> ask);
+    // The delete that "Delete It?" asks about, once the user said Yes.
+    void deleteTaggedEntry();
     void deferLoad(qint16 SortInt, qint16 decidedFrom);
     void runDeferred();
     void reportFailure(const QString& action, const store::DbError& error);

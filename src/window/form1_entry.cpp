@@ -2,6 +2,7 @@
 // tag and context menu, and copying or deleting an entry.
 
 #include "prefs/maker.h"
+#include "window/filedrag.h"
 #include "window/form1.h"
 #include "window/listview1.h"
 
@@ -24,6 +25,15 @@ QString firstLocalFile(const QMimeData* mime) {
         if (url.isLocalFile()) return url.toLocalFile();
     }
     return {};
+}
+
+// Rows dragged out of our own list name entries the catalogue holds already:
+// let go anywhere on this window they are no drop of files, neither a file
+// for "Sound File:" nor an import, nor text for a box.
+bool isOwnDrag(const QWidget* window, const QDropEvent* event) {
+    if (isOwnRowDrag(event->mimeData())) return true;
+    const auto* source = qobject_cast<const QWidget*>(event->source());
+    return source && (source == window || window->isAncestorOf(source));
 }
 
 // An ID as the list shows it: a whole number. The database gives positive
@@ -93,13 +103,15 @@ void Form1::Command2_Click() {
 }
 
 void Form1::Command3_Click() {
-    // A cancelled dialog leaves the box as it was.
-    if (const std::optional<QString> file = services_.dialogs->openFileName(this))
-        Text2->setText(*file);
+    askUser([this](UserDialogs& dialogs) {
+        // A cancelled dialog leaves the box as it was.
+        if (const std::optional<QString> file = dialogs.openFileName(this)) Text2->setText(*file);
+    });
 }
 
 void Form1::dragEnterEvent(QDragEnterEvent* event) {
-    if (!firstLocalFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+    if (!isOwnDrag(this, event) && !firstLocalFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
@@ -110,12 +122,20 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::DragEnter:
         case QEvent::DragMove: {
             auto* drag = static_cast<QDragMoveEvent*>(event);
+            if (isOwnDrag(this, drag)) {
+                drag->ignore();
+                return true;
+            }
             if (firstLocalFile(drag->mimeData()).isEmpty()) break;
             drag->acceptProposedAction();
             return true;
         }
         case QEvent::Drop: {
             auto* drop = static_cast<QDropEvent*>(event);
+            if (isOwnDrag(this, drop)) {
+                drop->ignore();
+                return true;
+            }
             if (firstLocalFile(drop->mimeData()).isEmpty()) break;
             dropEvent(drop);
             return true;
@@ -127,6 +147,10 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Form1::dropEvent(QDropEvent* event) {
+    if (isOwnDrag(this, event)) {
+        event->ignore();
+        return;
+    }
     if (importDroppedPaths(event->mimeData())) {
         event->acceptProposedAction();
         return;
@@ -174,12 +198,16 @@ void Form1::EditEntry_Click() {
 
 void Form1::DeleteMenu_Click() {
     if (deferWhileLoading([this] { DeleteMenu_Click(); })) return;
-    const auto answer = services_.dialogs->message(
-        this, QStringLiteral("Kalvero"),
-        QStringLiteral("Are you sure you want to delete this item?"),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, QMessageBox::NoIcon);
-    if (answer != QMessageBox::Yes) return;
+    askUser([this](UserDialogs& dialogs) {
+        const auto answer = dialogs.message(
+            this, QStringLiteral("Kalvero"),
+            QStringLiteral("Are you sure you want to delete this item?"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, QMessageBox::NoIcon);
+        if (answer == QMessageBox::Yes) deleteTaggedEntry();
+    });
+}
 
+void Form1::deleteTaggedEntry() {
     // The tag is "ID-position". The entry is deleted only while the list still
     // shows it, and the row removed is the one showing that ID: after a reload,
     // a filter or an earlier delete the remembered position may name another row.

@@ -40,8 +40,10 @@ QString progressText(const importer::ImportProgress& progress) {
 }  // namespace
 
 void Form1::ImportFolderM_Click() {
-    if (const std::optional<QString> folder = services_.dialogs->existingFolder(this))
-        importPaths({*folder});
+    askUser([this](UserDialogs& dialogs) {
+        if (const std::optional<QString> folder = dialogs.existingFolder(this))
+            importPaths({*folder});
+    });
 }
 
 bool Form1::importDroppedPaths(const QMimeData* mime) {

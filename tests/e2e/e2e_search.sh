@@ -3,9 +3,10 @@
 # Typing" ticked with a click, "dog" typed into the name box, and the list
 # must come to show exactly the entries whose name holds it. The filtered list
 # is compared, pixel for pixel, with the list of a second program folder whose
-# catalogue holds only those entries, after the same clicks and keys.
-# Afterwards the catalogue must be as it was, and the layout test that needs
-# real window frames runs on this desktop.
+# catalogue holds only those entries, after the same clicks and keys. Rows
+# dragged inside the list and let go there must leave the entry panel as it
+# was and start no import. Afterwards the catalogue must be as it was, and
+# the layout test that needs real window frames runs on this desktop.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 
@@ -134,9 +135,24 @@ if ! wait_for 10 matches_reference; then
     fail "the filtered list does not show the entries named with dog (see $KALVERO_SHOTS)"
 fi
 import -window root "$KALVERO_SHOTS/e2e_search_filtered.png"
+
+# Rows dragged inside the list and let go there are no drop of files: one row
+# would fill "Sound File:", several would start an import.
+panel_shot() { import -window "$window" -crop "713x41+8+$((menu + 8))" +repage "$1" 2>/dev/null; }
+panel_shot "$work/panel-before.png"
+for keys in Escape ctrl+a; do  # the first row, then every row
+    xdotool key --clearmodifiers "$keys" mousemove --window "$window" --sync 140 $((menu + 149)) \
+        mousedown 1 sleep 0.1 mousemove_relative 0 10 sleep 0.1 mousemove_relative 0 10 \
+        sleep 0.1 mouseup 1 sleep 0.5
+done
+import -window root "$KALVERO_SHOTS/e2e_search_dragged.png"
+! xdotool search --name '^(Kalvero 2\.1|Importing Sound Files)$' >/dev/null 2>&1 ||
+    fail "dragged rows started an import"
+panel_shot "$work/panel-after.png"
+same_image "$work/panel-before.png" "$work/panel-after.png" || fail "a dragged row changed the entry panel"
 stop_program full
 
-# Filtering changed nothing in the catalogue.
+# Filtering and dragging rows changed nothing in the catalogue.
 [ "$(catalogue_sql "$work/full/Kalverodb.mdb" 'select * from SoundData order by ID;')" = "$before" ] ||
     fail "the catalogue changed"
 

@@ -4,6 +4,7 @@
 // tags that no longer name the row the user sees), and failing catalogues.
 
 #include "testsupport.h"
+#include "window/filedrag.h"
 #include "window/listview1.h"
 
 #include <QAction>
@@ -448,21 +449,31 @@ void EntriesTest::droppedFileFillsFileBox_data() {
     QTest::addColumn<QString>("text");      // plain text carried besides the URLs
     QTest::addColumn<QString>("expected");  // null: the drop is refused
     QTest::addColumn<QString>("target");    // the box dropped on; empty: the window
+    QTest::addColumn<QStringList>("rows");  // paths of rows dragged out of the list
     const QString file = QStringLiteral("/tmp/Звуки/zoë's 100% 🔔.wav");
     QTest::newRow("local file") << QList<QUrl>{QUrl::fromLocalFile(file)} << QString() << file
-                                << QString();
+                                << QString() << QStringList{};
     QTest::newRow("local file onto the name box")
-        << QList<QUrl>{QUrl::fromLocalFile(file)} << QString() << file << QStringLiteral("Text1");
+        << QList<QUrl>{QUrl::fromLocalFile(file)} << QString() << file << QStringLiteral("Text1")
+        << QStringList{};
     QTest::newRow("local file onto a search box")
-        << QList<QUrl>{QUrl::fromLocalFile(file)} << file << file << QStringLiteral("Text5");
+        << QList<QUrl>{QUrl::fromLocalFile(file)} << file << file << QStringLiteral("Text5")
+        << QStringList{};
     QTest::newRow("web address first")
         << QList<QUrl>{QUrl(QStringLiteral("https://example.org/a.wav")), QUrl::fromLocalFile(file)}
-        << QString() << file << QString();
+        << QString() << file << QString() << QStringList{};
     QTest::newRow("only web address")
         << QList<QUrl>{QUrl(QStringLiteral("https://example.org/a.wav"))} << QString() << QString()
-        << QString();
+        << QString() << QStringList{};
     QTest::newRow("plain text") << QList<QUrl>{} << QStringLiteral("/s/text.wav") << QString()
-                                << QString();
+                                << QString() << QStringList{};
+    const QStringList rows{file, QStringLiteral("/s/b")};
+    QTest::newRow("a row of ours")
+        << QList<QUrl>{} << QString() << QString() << QString() << rows.mid(0, 1);
+    QTest::newRow("two rows of ours: no import")
+        << QList<QUrl>{} << QString() << QString() << QString() << rows;
+    QTest::newRow("a row of ours onto a search box")
+        << QList<QUrl>{} << QString() << QString() << QStringLiteral("Text5") << rows.mid(0, 1);
 }
 
 void EntriesTest::droppedFileFillsFileBox() {
@@ -470,6 +481,7 @@ void EntriesTest::droppedFileFillsFileBox() {
     QFETCH(QString, text);
     QFETCH(QString, expected);
     QFETCH(QString, target);
+    QFETCH(QStringList, rows);
     TempProgramFolder folder;
     folder.createCatalogue();
     auto dialogs = std::make_shared<ScriptedDialogs>();
@@ -480,15 +492,16 @@ void EntriesTest::droppedFileFillsFileBox() {
     if (!target.isEmpty()) receiver = form->findChild<QLineEdit*>(target);
     QVERIFY(receiver);
 
-    QMimeData mime;
-    if (!urls.isEmpty()) mime.setUrls(urls);
-    if (!text.isNull()) mime.setText(text);
+    std::unique_ptr<QMimeData> mime(rows.isEmpty() ? new QMimeData : window::fileDragData(rows));
+    if (!urls.isEmpty()) mime->setUrls(urls);
+    if (!text.isNull()) mime->setText(text);
     const QPoint at(10, 10);
-    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QDragEnterEvent enter(at, Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(receiver, &enter);
     QCOMPARE(enter.isAccepted(), !expected.isNull());
-    QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(QPointF(at), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(receiver, &drop);
+    QCoreApplication::processEvents();  // an import would start now
 
     QStringList want = panel;
     if (!expected.isNull()) want[1] = expected;

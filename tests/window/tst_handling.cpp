@@ -186,7 +186,7 @@ void HandlingTest::findGoesToTheNameBox() {
 void HandlingTest::dragOffersTheFiles_data() {
     QTest::addColumn<QStringList>("paths");
     QTest::addColumn<QStringList>("files");  // what the URI list names
-    QTest::addColumn<QString>("text");       // null: nothing to drag
+    QTest::addColumn<QString>("text");       // null: nothing to drag; empty: no text
     const QString hostile = QStringLiteral("/звуки/it's \"a\" 100%_ #1?.wav");
     QTest::newRow("one file, hostile name")
         << QStringList{hostile} << QStringList{hostile} << hostile;
@@ -201,6 +201,13 @@ void HandlingTest::dragOffersTheFiles_data() {
         << QStringList{QString(), QStringLiteral("/z.wav")} << QStringList{QStringLiteral("/z.wav")}
         << QStringLiteral("/z.wav");
     QTest::newRow("nothing to drag") << QStringList{QString()} << QStringList{} << QString();
+    // A reader of the text could not tell where these paths end.
+    const QStringList broken{QStringLiteral("/a/b\nc.wav"), QStringLiteral("/d\r\n.wav"),
+                             QStringLiteral("/e\u2028.wav")};
+    QTest::newRow("line breaks keep paths out of the text")
+        << broken + QStringList{QStringLiteral("/f.wav")}
+        << broken + QStringList{QStringLiteral("/f.wav")} << QStringLiteral("/f.wav");
+    QTest::newRow("only line breaks: no text") << broken << broken << QStringLiteral("");
 }
 
 void HandlingTest::dragOffersTheFiles() {
@@ -210,8 +217,10 @@ void HandlingTest::dragOffersTheFiles() {
     std::unique_ptr<QMimeData> mime(window::fileDragData(paths));
     QCOMPARE(mime == nullptr, text.isNull());
     if (!mime) return;
-    QCOMPARE(mime->text(), text);
+    QCOMPARE(mime->hasFormat(QStringLiteral("text/plain")), !text.isEmpty());
+    if (!text.isEmpty()) QCOMPARE(mime->text(), text);
     QCOMPARE(mime->hasFormat(QStringLiteral("text/uri-list")), !files.isEmpty());
+    QCOMPARE(mime->data(QStringLiteral("text/uri-list")).count('\n'), files.size());
     QStringList named;
     for (const QUrl& url : mime->urls()) named << url.toLocalFile();
     QCOMPARE(named, files);

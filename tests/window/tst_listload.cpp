@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -62,6 +63,7 @@ private slots:
     void loadAskedForDuringLoadRunsAfterIt();
     void sortLetsEventsRunInsideTheStatement();
     void operationsDuringLoadWait();
+    void dialogOpensOutsideTheLoad();
 
 private:
     std::unique_ptr<test::IsolatedSettings> settings_;
@@ -495,6 +497,33 @@ void ListLoadTest::sortLetsEventsRunInsideTheStatement() {
     QCOMPARE(form->list()->subItemText(20000, 1), QStringLiteral("Näme 19999"));
     QCOMPARE(form->catalogue().state(), store::Catalogue::State::Closed);
     QVERIFY(dialogs->messages.isEmpty());
+}
+
+void ListLoadTest::dialogOpensOutsideTheLoad() {
+    TempProgramFolder folder;
+    folder.createCatalogue(QList<Entry>(3000, {0, QStringLiteral("n"), {}, {}, {}}));
+    window::Form1 form(folder.path());  // with the real message box
+    form.setLoadEventInterval(0);
+    QTimer::singleShot(0, form.findChild<QAction*>(QStringLiteral("AboutMMMM")), &QAction::trigger);
+    bool wrote = false;
+    QTimer user;
+    connect(&user, &QTimer::timeout, &form, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        // Another program's import, while the box is open, waits only briefly for the lock.
+        store::Connection other =
+            store::openCatalogueFile(folder.cataloguePath(), SQLITE_OPEN_READWRITE);
+        sqlite3_busy_timeout(other.handle(), 200);
+        wrote =
+            sqlite3_exec(other.handle(),
+                         "BEGIN EXCLUSIVE; insert into SoundData (NameData) values ('x'); COMMIT",
+                         nullptr, nullptr, nullptr) == SQLITE_OK;
+        box->accept();
+    });
+    user.start(0);
+    form.SearchData1(1);
+    QVERIFY(wrote);
+    QCOMPARE(form.list()->count(), 3000);
 }
 
 QTEST_MAIN(ListLoadTest)

@@ -331,6 +331,7 @@ private:
     };
     LoadRequest request_;
     qint16 remembered_ = 1;
+    bool requestsMerged_ = false;
     QStringList statementsThisAction_;
 
     int number_ = 0;
@@ -394,6 +395,8 @@ Monkey::Monkey(Dice& dice, const TempProgramFolder& folder, QList<Entry> catalog
                      [this](const QString& sql) { onStatement(sql); });
     QObject::connect(form_.get(), &window::Form1::loadFinished, form_.get(),
                      [this] { onLoadFinished(); });
+    QObject::connect(form_.get(), &window::Form1::loadAbandoned, form_.get(),
+                     [this] { requestsMerged_ = true; });
     QObject::connect(
         form_->list()->model(), &QAbstractItemModel::rowsAboutToBeRemoved, form_.get(),
         [this](const QModelIndex&, int first, int last) { onRowsRemoving(first, last); });
@@ -1057,8 +1060,12 @@ void Monkey::onStatement(const QString& sql) {
             (!request_.descending && tail.size() != digits))
             fault(QStringLiteral("a select ends in %1").arg(printable(tail.toString())));
         // Asking for the same column twice in a row, other than the first,
-        // sorts it descending and forgets it.
-        const bool descending = request_.sortColumn == remembered_ && remembered_ > 1;
+        // sorts it descending and forgets it. The select after an abandoned
+        // load follows every request made during it, each decided as it came:
+        // only what it leaves remembered can be checked then.
+        const bool descending = std::exchange(requestsMerged_, false)
+                                    ? request_.descending && request_.sortColumn > 1
+                                    : request_.sortColumn == remembered_ && remembered_ > 1;
         remembered_ = descending ? 0 : static_cast<qint16>(request_.sortColumn);
         if (descending != request_.descending || form_->rememberedSort() != remembered_)
             fault(QStringLiteral("sort %1 after a remembered %2 went %3")
