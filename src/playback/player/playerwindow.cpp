@@ -1,5 +1,6 @@
 #include "playback/player/playerwindow.h"
 
+#include "importer/soundinfo.h"
 #include "playback/player/audiooutput.h"
 #include "playback/player/onevoice.h"
 #include "playback/player/peaks.h"
@@ -136,7 +137,6 @@ void PlayerWindow::start() {
         showFailure(reason, ExitCode::CannotPlay);
         return;
     }
-    summaryLabel_->setText(sound_->technicalSummary());
     const qint64 length = sound_->frames();
     waveform_->setSeekable(length > 0);
     waveform_->reset(length > 0 ? static_cast<int>(std::min<qint64>(length, kOverviewColumns)) : 0);
@@ -153,6 +153,9 @@ void PlayerWindow::start() {
         scanner_->start(nativePath_, length, static_cast<int>(waveform_->peaks().size()));
     pauseButton_->setEnabled(true);
     pollTimer_->start();
+    // Read once the sound plays, so that a long MP3's frame count delays nothing.
+    const importer::SoundInfo about = importer::readSoundInfo(nativePath_);
+    summaryLabel_->setText(about.summary);
 }
 
 bool PlayerWindow::isPlaying() const {

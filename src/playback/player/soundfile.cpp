@@ -100,26 +100,6 @@ bool SoundFile::seek(sf_count_t frame) {
     return frame >= 0 && sf_seek(file_, frame, SEEK_SET) == frame;
 }
 
-QString SoundFile::technicalSummary() const {
-    auto formatName = [](int format) {
-        SF_FORMAT_INFO info{};
-        info.format = format;
-        if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) != 0 || !info.name)
-            return QString();
-        return QString::fromUtf8(info.name);
-    };
-    QStringList parts;
-    const QString container = formatName(info_.format & SF_FORMAT_TYPEMASK);
-    const QString encoding = formatName(info_.format & SF_FORMAT_SUBMASK);
-    if (!container.isEmpty()) parts << container;
-    if (!encoding.isEmpty()) parts << encoding;
-    parts << (info_.channels == 1   ? QStringLiteral("mono")
-              : info_.channels == 2 ? QStringLiteral("stereo")
-                                    : QStringLiteral("%1 channels").arg(info_.channels));
-    parts << QStringLiteral("%L1 Hz").arg(info_.samplerate);
-    return parts.join(QStringLiteral(", "));
-}
-
 QString SoundFile::faultText() const {
     if (sf_error(file_) == SF_ERR_NO_ERROR) return {};
     return libraryError(file_);

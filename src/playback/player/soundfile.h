@@ -28,8 +28,6 @@ public:
     sf_count_t readFrames(float* out, sf_count_t frames);
     // Moves the next read to `frame`; false when the file cannot seek there.
     bool seek(sf_count_t frame);
-    // The container, the encoding, the channels and the rate, in one line.
-    QString technicalSummary() const;
     // Why decoding stopped, when it stopped on a fault; empty otherwise.
     QString faultText() const;
 

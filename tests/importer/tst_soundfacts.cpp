@@ -1,0 +1,320 @@
+// What the import reads from sound files and where each text goes: every
+// source of every field and their order, UCS names, hostile tags, and the
+// facts kept beside the entries.
+
+#include "importer/soundinfo.h"
+#include "taggedsounds.h"
+
+#include <sndfile.h>
+
+#include <QtTest>
+
+using namespace kalvero;
+using test::SoundKind;
+using Fact = store::Fact;
+using namespace Qt::StringLiterals;
+
+Q_DECLARE_METATYPE(SoundKind)
+
+class TestSoundFacts : public QObject {
+    Q_OBJECT
+private slots:
+    void mapping_data();
+    void mapping();
+    void mp3LengthCountedFromFrames();
+
+private:
+    QTemporaryDir dir_;
+    int rows_ = 0;
+};
+
+namespace {
+
+const QString kXml =
+    QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><BWFXML>%1</BWFXML>");
+
+QString ixml(const QString& body) { return QStringLiteral("ixml:") + kXml.arg(body); }
+
+// A long text with the line breaks and tabs a real note has.
+QString longNote() {
+    QString text;
+    for (int i = 0; text.size() < 8000; ++i)
+        text += QStringLiteral("Take %1:\tdoor slams, close mic.\n").arg(i);
+    return text.left(7999) + QLatin1Char('X');
+}
+
+}  // namespace
+
+void TestSoundFacts::mapping_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<SoundKind>("kind");
+    QTest::addColumn<QStringList>("tags");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("category");
+    QTest::addColumn<QString>("description");  // the embedded part, before " | "
+    QTest::addColumn<QString>("summary");      // a pattern
+    QTest::addColumn<QStringList>("facts");    // "Fact=value"
+
+    const QString wav = QStringLiteral("WAV 44100 Hz 16-bit mono 0:00.10");
+    const QString lossy = QStringLiteral("^%1 %2 Hz mono 0:00\\.\\d\\d$");
+    auto exact = [](const QString& s) {
+        return QLatin1Char('^') + QRegularExpression::escape(s) + QLatin1Char('$');
+    };
+
+    // Description: broadcast, then iXML, Vorbis DESCRIPTION, COMMENT, ID3, INFO, AIFF.
+    QTest::newRow("bext over iXML and INFO; INFO title")
+        << "Foley/a.wav" << SoundKind::Wav
+        << QStringList{u"bext:DESCRIPTION=From bext"_s,
+                       u"bext:ORIGINATOR=Field Rec"_s,
+                       u"bext:ORIGINATORREFERENCE=REF-0042"_s,
+                       u"bext:DATE=2023-04-05"_s,
+                       u"bext:TIME=06:07:08"_s,
+                       ixml(u"<USER><DESCRIPTION>From iXML</DESCRIPTION></USER>"_s),
+                       u"info:ICMT=From INFO"_s,
+                       u"info:INAM=Info title"_s,
+                       u"info:IART=Info artist"_s,
+                       u"info:IPRD=Info product"_s,
+                       u"info:IGNR=Ambience"_s,
+                       u"info:IKEY=door; slam"_s,
+                       u"info:ICOP=(c) Us"_s}
+        << "Info title"
+        << "Foley"
+        << "From bext" << exact(wav)
+        << QStringList{u"Originator=Field Rec"_s,
+                       u"OriginatorReference=REF-0042"_s,
+                       u"OriginationDate=2023-04-05 06:07:08"_s,
+                       u"Artist=Info artist"_s,
+                       u"Library=Info product"_s,
+                       u"Genre=Ambience"_s,
+                       u"Keywords=door; slam"_s,
+                       u"Copyright=(c) Us"_s,
+                       u"Container=WAV"_s,
+                       u"Codec=PCM"_s,
+                       u"SampleRate=44100"_s,
+                       u"BitDepth=16"_s,
+                       u"Channels=1"_s,
+                       u"Frames=4410"_s,
+                       u"Duration=0:00.10"_s};
+    QTest::newRow("iXML over INFO; iXML FXNAME as title; iXML library and keywords")
+        << "Foley/b.wav" << SoundKind::Wav
+        << QStringList{ixml(u"<USER><DESCRIPTION>From iXML</DESCRIPTION><FXNAME>Fx title</FXNAME>"_s
+                            u"<LIBRARY>iXML lib</LIBRARY><KEYWORDS>wood, creak</KEYWORDS>"_s
+                            u"<DESIGNER>Jo Doe</DESIGNER></USER>"_s),
+                       u"info:ICMT=From INFO"_s, u"info:IPRD=Info product"_s}
+        << "Fx title"
+        << "Foley"
+        << "From iXML" << exact(wav)
+        << QStringList{u"Library=iXML lib"_s, u"Keywords=wood, creak"_s, u"Artist=Jo Doe"_s,
+                       u"FXName=Fx title"_s};
+    QTest::newRow("iXML TRACKTITLE as title")
+        << "Foley/c.wav" << SoundKind::Wav
+        << QStringList{ixml(u"<USER><TRACKTITLE>Track title</TRACKTITLE></USER>"_s)}
+        << "Track title"
+        << "Foley"
+        << "" << exact(wav) << QStringList{u"Title=Track title"_s};
+    QTest::newRow("ID3 in WAV over INFO")
+        << "Foley/d.wav" << SoundKind::Wav
+        << QStringList{u"id3:TITLE=ID3 title"_s,   u"id3:COMMENT=ID3 comment"_s,
+                       u"id3:ARTIST=ID3 artist"_s, u"id3:ALBUM=ID3 album"_s,
+                       u"info:INAM=Info title"_s,  u"info:ICMT=From INFO"_s,
+                       u"info:IART=Info artist"_s}
+        << "ID3 title"
+        << "Foley"
+        << "ID3 comment" << exact(wav)
+        << QStringList{u"Artist=ID3 artist"_s, u"Library=ID3 album"_s};
+    QTest::newRow("INFO in Latin-1, several scripts in UTF-8")
+        << "Fen\u00eatres/e.wav" << SoundKind::Wav
+        << QStringList{u"latin1:INAM=Fen\u00eatre \u00e0 c\u00f4t\u00e9"_s,
+                       u"info:ICMT=\u98a8\u306e\u97f3 \u2014 \u0412\u0435\u0442\u0435\u0440 \u2014 \u0631\u064a\u062d \U0001F32C"_s}
+        << QStringLiteral("Fen\u00eatre \u00e0 c\u00f4t\u00e9") << QStringLiteral("Fen\u00eatres")
+        << QStringLiteral(
+               "\u98a8\u306e\u97f3 \u2014 \u0412\u0435\u0442\u0435\u0440 \u2014 \u0631\u064a\u062d "
+               "\U0001F32C")
+        << exact(wav) << QStringList{};
+    QTest::newRow("8,000-character INFO comment with line breaks and tabs")
+        << "Notes/f.wav" << SoundKind::Wav << QStringList{u"info:ICMT="_s + longNote()} << "f"
+        << "Notes" << longNote() << exact(wav) << QStringList{};
+
+    // UCS: iXML first, then the file's name; the folder when neither has a CatID.
+    QTest::newRow("UCS name with UserCategory, VendorCategory and UserData")
+        << "Guns/GUNAuto-EXT_UZI 9mm-Rapid Fire Bursts_TN_NONE_416-MKH8040.wav" << SoundKind::Wav
+        << QStringList{} << "UZI 9mm-Rapid Fire Bursts"
+        << "GUNS-AUTOMATIC"
+        << "" << exact(wav)
+        << QStringList{u"CatID=GUNAuto"_s,
+                       u"UCSCategory=GUNS-AUTOMATIC"_s,
+                       u"UserCategory=EXT"_s,
+                       u"VendorCategory=UZI 9mm"_s,
+                       u"FXName=UZI 9mm-Rapid Fire Bursts"_s,
+                       u"CreatorID=TN"_s,
+                       u"SourceID=NONE"_s,
+                       u"UserData=416-MKH8040"_s};
+    QTest::newRow("UCS name without UserCategory; embedded title wins the name")
+        << "Doors/DOORWood_Creak Slow_JD_MYLIB.wav" << SoundKind::Wav
+        << QStringList{u"info:INAM=Old door"_s} << "Old door"
+        << "DOORS-WOOD"
+        << "" << exact(wav)
+        << QStringList{u"CatID=DOORWood"_s,    u"UserCategory="_s, u"VendorCategory="_s,
+                       u"FXName=Creak Slow"_s, u"CreatorID=JD"_s,  u"SourceID=MYLIB"_s,
+                       u"UserData="_s};
+    QTest::newRow("UCS FXName when nothing is embedded")
+        << "Doors/DOORWood_Creak Slow_JD_MYLIB.wav" << SoundKind::Wav << QStringList{}
+        << "Creak Slow"
+        << "DOORS-WOOD"
+        << "" << exact(wav) << QStringList{};
+    QTest::newRow("CatID in the wrong letter case")
+        << "Doors/DOORwood_Creak Slow_JD_MYLIB.wav" << SoundKind::Wav << QStringList{}
+        << "DOORwood_Creak Slow_JD_MYLIB"
+        << "Doors"
+        << "" << exact(wav) << QStringList{u"CatID="_s, u"FXName="_s};
+    QTest::newRow("a name that merely looks like UCS")
+        << "Doors/DOORWoods_Creak_JD_LIB.wav" << SoundKind::Wav << QStringList{}
+        << "DOORWoods_Creak_JD_LIB"
+        << "Doors"
+        << "" << exact(wav) << QStringList{u"CatID="_s};
+    QTest::newRow("iXML CATID over the file's name")
+        << "Doors/DOORWood_Creak_JD_LIB.wav" << SoundKind::Wav
+        << QStringList{ixml(
+               u"<USER><CATID>AIRBrst</CATID><USERCATEGORY>INT</USERCATEGORY></USER>"_s)}
+        << "Creak"
+        << "AIR-BURST"
+        << "" << exact(wav)
+        << QStringList{u"CatID=AIRBrst"_s, u"UserCategory=INT"_s, u"CreatorID=JD"_s};
+    QTest::newRow("iXML CATID in the wrong case, ASWG category fields")
+        << "Misc/g.wav" << SoundKind::Wav
+        << QStringList{ixml(u"<USER><CATID>airbrst</CATID></USER><ASWG><category>Wind</category>"_s
+                            u"<subCategory>Gust</subCategory><creatorId>AB</creatorId></ASWG>"_s)}
+        << "g"
+        << "WIND-GUST"
+        << "" << exact(wav) << QStringList{u"CatID=WINDGust"_s, u"CreatorID=AB"_s};
+    QTest::newRow("iXML that is not well-formed is ignored")
+        << "Misc/h.wav" << SoundKind::Wav
+        << QStringList{u"ixml:<BWFXML><USER><CATID>DOORWood</CATID><FXNAME>X</USER>"_s} << "h"
+        << "Misc"
+        << "" << exact(wav) << QStringList{u"CatID="_s, u"FXName="_s};
+
+    // The other containers and their tags.
+    QTest::newRow("AIFF text chunks")
+        << "Wind/i.aiff" << SoundKind::Aiff
+        << QStringList{u"aiff:NAME=Aiff name"_s, u"aiff:AUTH=Aiff author"_s,
+                       u"aiff:ANNO=Aiff note\nline 2"_s}
+        << "Aiff name"
+        << "Wind"
+        << "Aiff note\nline 2" << exact(QStringLiteral("AIFF 44100 Hz 16-bit mono 0:00.10"))
+        << QStringList{u"Artist=Aiff author"_s, u"Container=AIFF"_s};
+    QTest::newRow("AIFC is labelled AIFC")
+        << "Wind/j.aifc" << SoundKind::Aifc << QStringList{} << "j"
+        << "Wind"
+        << "" << exact(QStringLiteral("AIFC 44100 Hz 32-bit float mono 0:00.10"))
+        << QStringList{u"Container=AIFC"_s, u"Codec=IEEE float"_s, u"BitDepth=32"_s};
+    QTest::newRow("FLAC: Vorbis DESCRIPTION over COMMENT")
+        << "Music/k.flac" << SoundKind::Flac
+        << QStringList{u"xiph:TITLE=\u98a8 \u2014 \u0412\u0435\u0442\u0435\u0440"_s,
+                       u"xiph:DESCRIPTION=Vorbis description"_s,
+                       u"xiph:COMMENT=Vorbis comment"_s,
+                       u"xiph:ARTIST=Vorbis artist"_s,
+                       u"xiph:ALBUM=Vorbis album"_s,
+                       u"xiph:GENRE=Foley"_s,
+                       u"xiph:DATE=2021"_s}
+        << QStringLiteral("\u98a8 \u2014 \u0412\u0435\u0442\u0435\u0440") << "Music"
+        << "Vorbis description" << exact(QStringLiteral("FLAC 44100 Hz 16-bit mono 0:00.10"))
+        << QStringList{u"Artist=Vorbis artist"_s, u"Library=Vorbis album"_s, u"Genre=Foley"_s,
+                       u"OriginationDate=2021"_s, u"Codec=FLAC"_s};
+    QTest::newRow("Ogg FLAC") << "Music/l.oga" << SoundKind::OggFlac
+                              << QStringList{u"xiph:TITLE=Ogg FLAC title"_s,
+                                             u"xiph:COMMENT=Ogg FLAC comment"_s}
+                              << "Ogg FLAC title"
+                              << "Music"
+                              << "Ogg FLAC comment"
+                              << exact(QStringLiteral("Ogg FLAC 44100 Hz 16-bit mono 0:00.10"))
+                              << QStringList{u"Container=Ogg FLAC"_s, u"Frames=4410"_s};
+    QTest::newRow("Ogg Vorbis") << "Music/m.ogg" << SoundKind::Vorbis
+                                << QStringList{u"xiph:COMMENT=Vorbis comment"_s} << "m"
+                                << "Music"
+                                << "Vorbis comment"
+                                << lossy.arg(QStringLiteral("Ogg Vorbis")).arg(44100)
+                                << QStringList{u"Codec=Vorbis"_s, u"BitDepth="_s};
+    QTest::newRow("Opus") << "Music/n.opus" << SoundKind::Opus
+                          << QStringList{u"xiph:TITLE=Opus title"_s,
+                                         u"xiph:DESCRIPTION=Opus description"_s}
+                          << "Opus title"
+                          << "Music"
+                          << "Opus description" << lossy.arg(QStringLiteral("Opus")).arg(48000)
+                          << QStringList{u"Codec=Opus"_s};
+    QTest::newRow("MP3 with ID3v2")
+        << "Music/o.mp3" << SoundKind::Mp3
+        << QStringList{u"id3:TITLE=MP3 title"_s, u"id3:COMMENT=MP3 comment"_s, u"id3:GENRE=Foley"_s,
+                       u"id3:KEYWORDS=boom"_s}
+        << "MP3 title"
+        << "Music"
+        << "MP3 comment" << lossy.arg(QStringLiteral("MP3")).arg(44100)
+        << QStringList{u"Genre=Foley"_s, u"Keywords=boom"_s, u"Codec=MPEG Layer III"_s};
+}
+
+void TestSoundFacts::mapping() {
+    QFETCH(QString, file);
+    QFETCH(SoundKind, kind);
+    QFETCH(QStringList, tags);
+    QFETCH(QString, name);
+    QFETCH(QString, category);
+    QFETCH(QString, description);
+    QFETCH(QString, summary);
+    QFETCH(QStringList, facts);
+
+    // A folder per row: rows share file names.
+    const QString path = dir_.filePath(QString::number(++rows_) + QLatin1Char('/') + file);
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    const QString written = test::writeTaggedSound(path, kind, tags);
+    QVERIFY2(written.isEmpty(), qPrintable(written));
+
+    const QByteArray native = QFile::encodeName(path);
+    const importer::SoundInfo info = importer::readSoundInfo(native);
+    QCOMPARE(info.status, importer::SoundInfo::Status::Readable);
+    QVERIFY2(QRegularExpression(summary).match(info.summary).hasMatch(), qPrintable(info.summary));
+    const importer::EntryTexts texts = importer::entryTexts(native, info);
+    QCOMPARE(texts.name, name);
+    QCOMPARE(texts.category, category);
+    QCOMPARE(texts.description, description.isEmpty()
+                                    ? info.summary
+                                    : description + QStringLiteral(" | ") + info.summary);
+
+    const store::FactValues values = importer::factValues(info);
+    QCOMPARE(values[Fact::Title], info.title);
+    QCOMPARE(values[Fact::Description], description);
+    QCOMPARE(values[Fact::FileSize], QString::number(QFileInfo(path).size()));
+    QCOMPARE(values[Fact::Modified], QFileInfo(path).lastModified().toUTC().toString(Qt::ISODate));
+    for (const QString& fact : facts) {
+        const QString key = fact.section(QLatin1Char('='), 0, 0);
+        int index = 0;
+        while (index < store::kFactCount && QLatin1String(store::factName(Fact(index))) != key)
+            ++index;
+        QVERIFY2(index < store::kFactCount, qPrintable(key));
+        QCOMPARE(values[Fact(index)], fact.section(QLatin1Char('='), 1));
+    }
+}
+
+void TestSoundFacts::mp3LengthCountedFromFrames() {
+    const QString path = dir_.filePath(QStringLiteral("vbr.mp3"));
+    const QString written =
+        test::writeTaggedSound(path, SoundKind::Mp3WithoutXing, {u"id3:TITLE=VBR"_s}, 44100);
+    QVERIFY2(written.isEmpty(), qPrintable(written));
+    // What a decoder gives, frame by frame, and the length the first frame suggests.
+    SF_INFO sf{};
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &sf);
+    QVERIFY(file);
+    std::vector<float> block(4096);
+    sf_count_t decoded = 0;
+    for (sf_count_t n; (n = sf_readf_float(file, block.data(), sf_count_t(block.size()))) > 0;)
+        decoded += n;
+    sf_close(file);
+    QVERIFY2(sf.frames != decoded, "the fixture's first frame tells the right length already");
+
+    const importer::SoundInfo info = importer::readSoundInfo(QFile::encodeName(path));
+    QCOMPARE(info.technical.frames, qint64(decoded));
+    QCOMPARE(info.title, QStringLiteral("VBR"));
+    QVERIFY2(info.summary.endsWith(importer::formatDuration(decoded, 44100)),
+             qPrintable(info.summary));
+}
+
+QTEST_GUILESS_MAIN(TestSoundFacts)
+#include "tst_soundfacts.moc"
