@@ -25,6 +25,10 @@ const Command kCommands[] = {
      nullptr, runImportCsv},
     {"missing", "", "Lists the entries whose file is missing: ID, name and path, one per line.", 0,
      0, nullptr, runMissing},
+    {"info", "ID|PATH...",
+     "Prints every text and fact of the entries with these IDs or file paths, one 'field: value' "
+     "a line.",
+     1, -1, infoOptions, runInfo},
     {"relink", "OLD_FOLDER NEW_FOLDER",
      "Moves every entry under OLD_FOLDER to NEW_FOLDER (the start of its path is rewritten).", 2, 2,
      relinkOptions, runRelink},
@@ -98,6 +102,30 @@ bool prepareCatalogue(Invocation& call) {
             store::describeFailure(QStringLiteral("open"), call.cataloguePath, error));
         return false;
     }
+}
+
+QString escapedField(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+            case '\\':
+                out += QLatin1String("\\\\");
+                break;
+            case '\t':
+                out += QLatin1String("\\t");
+                break;
+            case '\n':
+                out += QLatin1String("\\n");
+                break;
+            case '\r':
+                out += QLatin1String("\\r");
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
 }
 
 bool catalogueExists(Invocation& call) {

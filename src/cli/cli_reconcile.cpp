@@ -19,32 +19,6 @@ const QCommandLineOption& dryRunOption() {
     return option;
 }
 
-// One field of a line: a tab or a line break inside a name or a path would
-// split the line, so they are written as \t, \n and \r, and a backslash as \\.
-QString field(const QString& text) {
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        switch (c.unicode()) {
-            case '\\':
-                out += QLatin1String("\\\\");
-                break;
-            case '\t':
-                out += QLatin1String("\\t");
-                break;
-            case '\n':
-                out += QLatin1String("\\n");
-                break;
-            case '\r':
-                out += QLatin1String("\\r");
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 std::vector<QCommandLineOption> relinkOptions() { return {dryRunOption()}; }
@@ -60,8 +34,9 @@ int runMissing(Invocation& call) {
         return kFailure;
     }
     for (const MissingEntry& entry : missing)
-        call.console.print(
-            QStringLiteral("%1\t%2\t%3").arg(entry.id).arg(field(entry.name), field(entry.path)));
+        call.console.print(QStringLiteral("%1\t%2\t%3")
+                               .arg(entry.id)
+                               .arg(escapedField(entry.name), escapedField(entry.path)));
     call.console.error(missing.size() == 1
                            ? QStringLiteral("1 entry has no file.")
                            : QStringLiteral("%1 entries have no file.").arg(missing.size()));

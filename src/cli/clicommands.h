@@ -13,6 +13,9 @@ int runExport(Invocation& call);
 int runImportCsv(Invocation& call);
 // missing: the entries whose file is missing, one per line (ID, name, path).
 int runMissing(Invocation& call);
+// info ID|PATH... [--json]: every text and fact of the entries named.
+int runInfo(Invocation& call);
+std::vector<QCommandLineOption> infoOptions();
 // relink OLD_FOLDER NEW_FOLDER [--dry-run]: moves the entries under a folder.
 int runRelink(Invocation& call);
 std::vector<QCommandLineOption> relinkOptions();

@@ -2,11 +2,17 @@
 // source of every field and their order, UCS names, hostile tags, and the
 // facts kept beside the entries.
 
+#include "importer/folderimport.h"
 #include "importer/soundinfo.h"
 #include "taggedsounds.h"
+#include "testsupport.h"
 
 #include <sndfile.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QtTest>
 
 using namespace kalvero;
@@ -22,6 +28,7 @@ private slots:
     void mapping_data();
     void mapping();
     void mp3LengthCountedFromFrames();
+    void factsBesideTheEntries();
 
 private:
     QTemporaryDir dir_;
@@ -41,6 +48,35 @@ QString longNote() {
     for (int i = 0; text.size() < 8000; ++i)
         text += QStringLiteral("Take %1:\tdoor slams, close mic.\n").arg(i);
     return text.left(7999) + QLatin1Char('X');
+}
+
+// Runs kalvero-cli on the catalogue; returns its exit code.
+int cli(const QString& catalogue, const QStringList& args, QString* out = nullptr,
+        QString* err = nullptr) {
+    QProcess process;
+    process.start(QStringLiteral(KALVERO_CLI),
+                  QStringList{QStringLiteral("--catalogue"), catalogue} + args);
+    process.waitForFinished(60000);
+    if (out) *out = QString::fromUtf8(process.readAllStandardOutput());
+    if (err) *err = QString::fromUtf8(process.readAllStandardError());
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+// Runs SQL in the sqlcipher shell, as another program would; rows as a|b.
+QString shell(const QString& catalogue, const QString& sql) {
+    QProcess process;
+    process.start(QStringLiteral("sqlcipher"),
+                  {QStringLiteral("-batch"), QStringLiteral("-noheader"), catalogue});
+    process.write(
+        "PRAGMA key='4862vemo';\nPRAGMA cipher_compatibility=3;\n"
+        "PRAGMA cipher_page_size=16384;\n" +
+        sql.toUtf8() + '\n');
+    process.closeWriteChannel();
+    process.waitForFinished(60000);
+    QStringList lines = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'));
+    lines.removeAll(QStringLiteral("ok"));
+    lines.removeAll(QString());
+    return lines.join(QLatin1Char('\n')) + QString::fromUtf8(process.readAllStandardError());
 }
 
 }  // namespace
@@ -314,6 +350,65 @@ void TestSoundFacts::mp3LengthCountedFromFrames() {
     QCOMPARE(info.title, QStringLiteral("VBR"));
     QVERIFY2(info.summary.endsWith(importer::formatDuration(decoded, 44100)),
              qPrintable(info.summary));
+}
+
+void TestSoundFacts::factsBesideTheEntries() {
+    test::TempProgramFolder folder;
+    // An entry added by hand before the import: it never has facts.
+    folder.createCatalogue({{0, u"By hand"_s, u"/nowhere.wav"_s, u"Misc"_s, QString()}});
+    const QString catalogue = folder.cataloguePath();
+    const QString tree = dir_.filePath(u"facts"_s);
+    const QString door = tree + u"/Doors/DOORWood_Creak Slow_JD_MYLIB.wav"_s;
+    QVERIFY(QDir().mkpath(tree + u"/Doors"_s));
+    QCOMPARE(test::writeTaggedSound(door, SoundKind::Wav,
+                                    {u"bext:DESCRIPTION=Line one\nline\ttwo"_s,
+                                     ixml(u"<USER><LIBRARY>Doors Vol. 1</LIBRARY></USER>"_s)}),
+             QString());
+    QCOMPARE(test::writeTaggedSound(tree + u"/Doors/knock.oga"_s, SoundKind::OggFlac,
+                                    {u"xiph:TITLE=Knock"_s}),
+             QString());
+    QString out, err;
+    QCOMPARE(cli(catalogue, {u"import"_s, tree}, &out, &err), 0);
+    QCOMPARE(shell(catalogue, u"select count(*) from SoundFacts;"_s), u"2"_s);
+
+    // Every text and fact of the entry, by path and by ID, as lines and as JSON.
+    QCOMPARE(cli(catalogue, {u"info"_s, door}, &out, &err), 0);
+    const QStringList lines = out.trimmed().split(QLatin1Char('\n'));
+    for (const QString& line :
+         {u"NameData: Creak Slow"_s, u"Category: DOORS-WOOD"_s,
+          u"DescriptionData: Line one\\nline\\ttwo | WAV 44100 Hz 16-bit mono 0:00.10"_s,
+          u"CatID: DOORWood"_s, u"FXName: Creak Slow"_s, u"CreatorID: JD"_s, u"SourceID: MYLIB"_s,
+          u"Library: Doors Vol. 1"_s, u"SampleRate: 44100"_s, u"Frames: 4410"_s,
+          u"Duration: 0:00.10"_s})
+        QVERIFY2(lines.contains(line), qPrintable(line + u"\n\n"_s + out));
+    const qint64 doorId = lines.first().section(u": "_s, 1).toLongLong();
+    QCOMPARE(cli(catalogue, {u"info"_s, u"--json"_s, QString::number(doorId), u"1"_s}, &out), 0);
+    const QJsonArray json = QJsonDocument::fromJson(out.toUtf8()).array();
+    QCOMPARE(json.size(), 2);
+    QCOMPARE(json[0][u"SampleRate"_s], QJsonValue(44100));
+    QCOMPARE(json[0][u"DescriptionData"_s].toString(),
+             u"Line one\nline\ttwo | WAV 44100 Hz 16-bit mono 0:00.10"_s);
+    // The entry added by hand: its five columns, a NULL as null, and no facts.
+    QCOMPARE(json[1].toObject().keys(), QStringList({u"Category"_s, u"DescriptionData"_s,
+                                                     u"FilePath"_s, u"ID"_s, u"NameData"_s}));
+    QVERIFY(json[1][u"DescriptionData"_s].isNull());
+    QCOMPARE(cli(catalogue, {u"info"_s, u"999"_s}, &out, &err), 1);
+    QVERIFY2(err.contains(u"999"_s), qPrintable(err));
+
+    // Another program deletes the entry: its facts are no longer shown, and
+    // the next import clears them.
+    QCOMPARE(shell(catalogue,
+                   u"delete from SoundData where ID = %1; select count(*) from "
+                   "SoundData;"_s.arg(doorId)),
+             u"2"_s);
+    QCOMPARE(cli(catalogue, {u"info"_s, QString::number(doorId)}, &out, &err), 1);
+    QCOMPARE(test::writeTaggedSound(tree + u"/Doors/later.wav"_s, SoundKind::Wav, {}), QString());
+    // The door comes back under a new ID, beside the Ogg FLAC file and the new one.
+    QCOMPARE(cli(catalogue, {u"import"_s, tree}, &out, &err), 0);
+    QCOMPARE(shell(catalogue,
+                   u"select count(*) from SoundFacts where ID = %1; select count(*) "
+                   "from SoundFacts;"_s.arg(doorId)),
+             u"0\n3"_s);
 }
 
 QTEST_GUILESS_MAIN(TestSoundFacts)
