@@ -4,15 +4,20 @@
 
 #include "importer/folderimport.h"
 #include "importer/soundinfo.h"
+#include "playback/player/soundfile.h"
 #include "taggedsounds.h"
 #include "testsupport.h"
+#include "window/factstips.h"
+#include "window/listview1.h"
 
 #include <sndfile.h>
 
+#include <QHelpEvent>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QToolTip>
 #include <QtTest>
 
 using namespace kalvero;
@@ -29,6 +34,8 @@ private slots:
     void mapping();
     void mp3LengthCountedFromFrames();
     void factsBesideTheEntries();
+    void oggFlacPlays();
+    void listTooltip();
 
 private:
     QTemporaryDir dir_;
@@ -411,5 +418,61 @@ void TestSoundFacts::factsBesideTheEntries() {
              u"0\n3"_s);
 }
 
-QTEST_GUILESS_MAIN(TestSoundFacts)
+// The player's reading path: the same sine as Ogg FLAC and as native FLAC
+// decodes to the same samples, from the start and after a seek.
+void TestSoundFacts::oggFlacPlays() {
+    const QString oga = dir_.filePath(u"tone.oga"_s);
+    const QString flac = dir_.filePath(u"tone.flac"_s);
+    QCOMPARE(test::writeTaggedSound(oga, SoundKind::OggFlac, {}, 100000), QString());
+    QCOMPARE(test::writeTaggedSound(flac, SoundKind::Flac, {}, 100000), QString());
+    QString reason;
+    auto ogg = player::SoundFile::open(QFile::encodeName(oga), reason);
+    QVERIFY2(ogg, qPrintable(reason));
+    auto native = player::SoundFile::open(QFile::encodeName(flac), reason);
+    QVERIFY2(native, qPrintable(reason));
+    QCOMPARE(ogg->frames(), 100000);
+    QCOMPARE(ogg->sampleRate(), 44100);
+    auto readAll = [](player::SoundFile& sound) {
+        std::vector<float> samples(120000);
+        samples.resize(size_t(sound.readFrames(samples.data(), 120000)));
+        return samples;
+    };
+    const std::vector<float> expected = readAll(*native);
+    QCOMPARE(expected.size(), size_t(100000));
+    QVERIFY(readAll(*ogg) == expected);
+    QVERIFY(ogg->seek(70000));
+    std::vector<float> tail(100);
+    QCOMPARE(ogg->readFrames(tail.data(), 100), 100);
+    QVERIFY(std::equal(tail.begin(), tail.end(), expected.begin() + 70000));
+}
+
+void TestSoundFacts::listTooltip() {
+    test::TempProgramFolder folder;
+    folder.createCatalogue({{0, u"By hand"_s, u"/nowhere.wav"_s, u"Misc"_s, QString()}});
+    const QString tree = dir_.filePath(u"tips"_s);
+    QVERIFY(QDir().mkpath(tree));
+    QCOMPARE(test::writeTaggedSound(tree + u"/DOORWood_Creak Slow_JD_MYLIB.wav"_s, SoundKind::Wav,
+                                    {ixml(u"<USER><LIBRARY>Doors Vol. 1</LIBRARY></USER>"_s)}),
+             QString());
+    importer::ImportProgress progress;
+    QVERIFY(!importer::importPaths(folder.cataloguePath(), {tree}, progress).failure);
+
+    auto form = test::makeForm(folder, std::make_shared<test::ScriptedDialogs>());
+    window::ListView1* list = form->list();
+    auto* tips = list->findChild<window::EntryFactsTips*>();
+    QVERIFY(tips);
+    QCOMPARE(list->count(), 2);
+    QCOMPARE(tips->toolTipFor(0), u"By hand"_s);
+    const QString door =
+        u"Creak Slow\nUCS category: DOORS-WOOD\nCreator: JD\nLibrary: Doors Vol. 1\n"
+        "Duration: 0:00.10\nFormat: WAV 44100 Hz 16-bit mono"_s;
+    QCOMPARE(tips->toolTipFor(1), door);
+    // Hovering the name shows it; another column keeps its own text.
+    const QRect name = list->visualRect(list->rows()->index(1, 1));
+    QHelpEvent hover(QEvent::ToolTip, name.center(), list->viewport()->mapToGlobal(name.center()));
+    QApplication::sendEvent(list->viewport(), &hover);
+    QTRY_COMPARE(QToolTip::text(), door);
+}
+
+QTEST_MAIN(TestSoundFacts)
 #include "tst_soundfacts.moc"

@@ -92,6 +92,8 @@ private slots:
     void showsWhyItCannotPlay_data();
     void showsWhyItCannotPlay();
     void closesOnFailureWhenAsked();
+    void showsWhatTheFileSays_data();
+    void showsWhatTheFileSays();
 
 private:
     QString output() const { return dir_.filePath(QStringLiteral("played.raw")); }
@@ -432,6 +434,52 @@ void PlayerWindowTest::closesOnFailureWhenAsked() {
     QVERIFY(!window.failureText().isEmpty());
     QTRY_VERIFY(!window.isVisible());
     QCOMPARE(window.exitCode(), ExitCode::CannotPlay);
+}
+
+void PlayerWindowTest::showsWhatTheFileSays_data() {
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QString>("comment");
+    QTest::addColumn<QString>("facts");
+    const QString note = QString(400, QLatin1Char('n'));
+    QTest::newRow("tags and a UCS name")
+        << QStringLiteral("DOORWood_Creak Slow_JD_MYLIB.wav") << QStringLiteral("Slow creak")
+        << QStringLiteral(
+               "Old door\nSlow creak\n"
+               "Category: DOORS-WOOD \u00b7 Creator: Ann Artist \u00b7 Library: Doors");
+    QTest::newRow("a long note is shortened")
+        << QStringLiteral("plain.wav") << note
+        << QStringLiteral("Old door\n") + note.left(300) + QChar(0x2026) +
+               QStringLiteral("\nCreator: Ann Artist \u00b7 Library: Doors");
+}
+
+void PlayerWindowTest::showsWhatTheFileSays() {
+    QFETCH(QString, fileName);
+    QFETCH(QString, comment);
+    QFETCH(QString, facts);
+    const QString path = dir_.filePath(fileName);
+    SF_INFO info{};
+    info.samplerate = 22050;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    QVERIFY(file);
+    sf_set_string(file, SF_STR_TITLE, "Old door");
+    sf_set_string(file, SF_STR_COMMENT, comment.toUtf8().constData());
+    sf_set_string(file, SF_STR_ARTIST, "Ann Artist");
+    sf_set_string(file, SF_STR_ALBUM, "Doors");
+    const std::vector<short> silence(2205);
+    sf_writef_short(file, silence.data(), 2205);
+    sf_close(file);
+
+    PlayerWindow window(QFile::encodeName(path));
+    window.show();
+    window.start();
+    const QLabel* line = window.findChild<QLabel*>(QStringLiteral("factsLabel"));
+    QVERIFY(line);
+    QCOMPARE(line->text(), facts);
+    QVERIFY(line->isVisible());
+    QCOMPARE(partsOf(window).summary->text(), QStringLiteral("WAV 22050 Hz 16-bit mono 0:00.10"));
+    window.stop();
 }
 
 QTEST_MAIN(PlayerWindowTest)

@@ -2,6 +2,7 @@
 
 #include "importer/soundinfo.h"
 #include "playback/player/audiooutput.h"
+#include "playback/player/factsline.h"
 #include "playback/player/onevoice.h"
 #include "playback/player/peaks.h"
 #include "playback/player/soundfile.h"
@@ -57,6 +58,7 @@ PlayerWindow::PlayerWindow(QByteArray nativePath, QWidget* parent)
       waveform_(new WaveformView(this)),
       timeLabel_(new QLabel(this)),
       summaryLabel_(new QLabel(this)),
+      factsLabel_(new QLabel(this)),
       messageLabel_(new QLabel(this)),
       pauseButton_(new QPushButton(QStringLiteral("Pause"), this)),
       stopButton_(new QPushButton(QStringLiteral("Stop"), this)),
@@ -77,6 +79,12 @@ PlayerWindow::PlayerWindow(QByteArray nativePath, QWidget* parent)
     summaryLabel_->setTextFormat(Qt::PlainText);
     summaryLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     summaryLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    factsLabel_->setObjectName(QStringLiteral("factsLabel"));
+    factsLabel_->setTextFormat(Qt::PlainText);
+    factsLabel_->setWordWrap(true);
+    factsLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    factsLabel_->hide();
 
     messageLabel_->setObjectName(QStringLiteral("messageLabel"));
     messageLabel_->setTextFormat(Qt::PlainText);
@@ -113,6 +121,7 @@ PlayerWindow::PlayerWindow(QByteArray nativePath, QWidget* parent)
     layout->addWidget(fileNameLabel_);
     layout->addWidget(waveform_, 1);
     layout->addLayout(details);
+    layout->addWidget(factsLabel_);
     layout->addWidget(messageLabel_);
     layout->addLayout(buttons);
     setMinimumWidth(420);
@@ -156,6 +165,9 @@ void PlayerWindow::start() {
     // Read once the sound plays, so that a long MP3's frame count delays nothing.
     const importer::SoundInfo about = importer::readSoundInfo(nativePath_);
     summaryLabel_->setText(about.summary);
+    factsLabel_->setText(factsLine(about));
+    factsLabel_->setToolTip(about.description);
+    factsLabel_->setVisible(!factsLabel_->text().isEmpty());
 }
 
 bool PlayerWindow::isPlaying() const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "playback/player/oggflacstream.h"
+
 #include <sndfile.h>
 #include <QByteArray>
 #include <QString>
@@ -40,6 +42,8 @@ private:
     SNDFILE* file_;
     int fd_;
     SF_INFO info_;
+    // Set for Ogg FLAC, which libsndfile reads from this rewrapped copy.
+    std::unique_ptr<OggFlacStream> oggFlac_;
 };
 
 }  // namespace kalvero::player
