@@ -18,7 +18,7 @@ const Command kCommands[] = {
     {"import", "PATH...",
      "Adds the sound files in the folders (walked recursively) and the files named.", 1, -1,
      nullptr, runImport},
-    {"export", "FILE.csv", "Writes every entry, in ID order, to a CSV file.", 1, 1, nullptr,
+    {"export", "FILE.csv", "Writes every entry, in ID order, to a CSV file.", 1, 1, exportOptions,
      runExport},
     {"import-csv", "FILE.csv",
      "Adds every row of a CSV file such as export writes, or none if the file is malformed.", 1, 1,

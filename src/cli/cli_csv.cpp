@@ -2,6 +2,7 @@
 
 #include "cli/clicommands.h"
 #include "importer/csvtransfer.h"
+#include "importer/factscsv.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -10,9 +11,25 @@ namespace kalvero::cli {
 
 using namespace importer;
 
+namespace {
+
+const QCommandLineOption& factsOption() {
+    static const QCommandLineOption option(
+        QStringLiteral("facts"),
+        QStringLiteral("Add a column per fact the import read (tags, UCS fields, format)."));
+    return option;
+}
+
+}  // namespace
+
+std::vector<QCommandLineOption> exportOptions() { return {factsOption()}; }
+
 int runExport(Invocation& call) {
     if (!catalogueExists(call)) return kFailure;
-    const CsvOutcome outcome = exportCsv(call.cataloguePath, call.arguments.constFirst());
+    const CsvOutcome outcome =
+        call.parser.isSet(factsOption())
+            ? exportCsvWithFacts(call.cataloguePath, call.arguments.constFirst())
+            : exportCsv(call.cataloguePath, call.arguments.constFirst());
     if (!outcome.ok) {
         call.console.error(outcome.error);
         return kFailure;

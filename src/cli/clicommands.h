@@ -9,6 +9,8 @@ namespace kalvero::cli {
 int runImport(Invocation& call);
 // export FILE.csv: every entry, in ID order.
 int runExport(Invocation& call);
+// export --facts: one more column per fact after the entries' five.
+std::vector<QCommandLineOption> exportOptions();
 // import-csv FILE.csv: every row of such a file, or none.
 int runImportCsv(Invocation& call);
 // missing: the entries whose file is missing, one per line (ID, name, path).

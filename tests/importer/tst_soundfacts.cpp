@@ -36,6 +36,7 @@ private slots:
     void factsBesideTheEntries();
     void oggFlacPlays();
     void listTooltip();
+    void exportWithFacts();
 
 private:
     QTemporaryDir dir_;
@@ -472,6 +473,45 @@ void TestSoundFacts::listTooltip() {
     QHelpEvent hover(QEvent::ToolTip, name.center(), list->viewport()->mapToGlobal(name.center()));
     QApplication::sendEvent(list->viewport(), &hover);
     QTRY_COMPARE(QToolTip::text(), door);
+}
+
+// The facts follow the five columns; import-csv reads the five back and the
+// plain export of both catalogues is the same to the byte.
+void TestSoundFacts::exportWithFacts() {
+    test::TempProgramFolder folder;
+    folder.createCatalogue({{0, u"Quote \" and, comma"_s, u"/x.wav"_s, QString(), u"a\tb"_s}});
+    const QString tree = dir_.filePath(u"export"_s);
+    QVERIFY(QDir().mkpath(tree));
+    QCOMPARE(test::writeTaggedSound(tree + u"/GUNAuto-EXT_UZI_TN_NONE.wav"_s, SoundKind::Wav,
+                                    {u"info:ICMT=Say \"hi\", twice"_s}),
+             QString());
+    const QString catalogue = folder.cataloguePath();
+    QCOMPARE(cli(catalogue, {u"import"_s, tree}), 0);
+    const QString withFacts = dir_.filePath(u"facts.csv"_s);
+    QCOMPARE(cli(catalogue, {u"export"_s, u"--facts"_s, withFacts}), 0);
+    QFile csv(withFacts);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    QByteArray header = "ID,NameData,FilePath,Category,DescriptionData";
+    for (int f = 0; f < store::kFactCount; ++f)
+        header += ',' + QByteArray(store::factName(Fact(f)));
+    QCOMPARE(lines[0], header + '\r');
+    QVERIFY2(lines[1].startsWith("1,\"Quote \"\" and, comma\",\"/x.wav\",,\"a"), lines[1]);
+    QVERIFY2(lines[1].endsWith(QByteArray(store::kFactCount, ',') + '\r'), lines[1]);
+    QVERIFY2(
+        lines[2].contains(",\"Say \"\"hi\"\", twice\",,,,,,,,,\"GUNAuto\",\"GUNS-AUTOMATIC\","
+                          "\"EXT\",,\"UZI\",\"TN\",\"NONE\",,\"WAV\",\"PCM\",44100,16,1,4410,"),
+        lines[2]);
+
+    test::TempProgramFolder copy;
+    copy.createCatalogue();
+    QCOMPARE(cli(copy.cataloguePath(), {u"import-csv"_s, withFacts}), 0);
+    const QString before = dir_.filePath(u"before.csv"_s), after = dir_.filePath(u"after.csv"_s);
+    QCOMPARE(cli(catalogue, {u"export"_s, before}), 0);
+    QCOMPARE(cli(copy.cataloguePath(), {u"export"_s, after}), 0);
+    QFile a(before), b(after);
+    QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    QCOMPARE(b.readAll(), a.readAll());
 }
 
 QTEST_MAIN(TestSoundFacts)
