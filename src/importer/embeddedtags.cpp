@@ -21,6 +21,8 @@
 #include <QStringDecoder>
 #include <QXmlStreamReader>
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -160,9 +162,10 @@ quint32 bigEndian32(const char* p) {
 }
 
 struct Chunk {
-    QByteArray id;
+    std::array<char, 4> id;
     qint64 offset;
     qint64 size;
+    bool is(const char* name) const { return std::memcmp(id.data(), name, 4) == 0; }
 };
 
 // The top-level chunks of a RIFF, RF64 or AIFF file. TagLib keeps its own
@@ -175,18 +178,19 @@ std::vector<Chunk> listChunks(const SoundSource& source, bool bigEndian) {
     while (int(chunks.size()) < kMaxChunks && at + 8 <= source.size()) {
         char header[8];
         if (source.readAt(at, header, 8) != 8) break;
-        const QByteArray id(header, 4);
+        const std::array<char, 4> id{header[0], header[1], header[2], header[3]};
         if (std::any_of(id.begin(), id.end(), [](char c) { return c < 0x20 || c > 0x7e; })) break;
+        const Chunk probe{id, 0, 0};
         qint64 size = bigEndian ? bigEndian32(header + 4) : littleEndian32(header + 4);
         // RF64 keeps the real sizes of what outgrows 32 bits in its ds64 chunk.
-        if (id == "ds64" && size >= 16) {
+        if (probe.is("ds64") && size >= 16) {
             char sizes[16];
             if (source.readAt(at + 8, sizes, 16) == 16)
                 ds64DataSize =
                     qint64(littleEndian32(sizes + 8)) | qint64(littleEndian32(sizes + 12)) << 32;
         }
         if (size == 0xffffffff) {
-            if (id != "data" || ds64DataSize < 0) break;
+            if (!probe.is("data") || ds64DataSize < 0) break;
             size = ds64DataSize;
         }
         size = std::min(size, source.size() - (at + 8));
@@ -196,27 +200,33 @@ std::vector<Chunk> listChunks(const SoundSource& source, bool bigEndian) {
     return chunks;
 }
 
-void readChunkTexts(const SoundSource& source, ContainerKind kind, EmbeddedTags& tags) {
+// Reads the iXML and AIFF text chunks; true when the file has chunks TagLib
+// reads (RIFF INFO, ID3).
+bool readChunkTexts(const SoundSource& source, ContainerKind kind, EmbeddedTags& tags) {
     const bool aiff = kind == ContainerKind::Aiff || kind == ContainerKind::Aifc;
     QStringList annotations;
+    bool tagChunks = false;
     for (const Chunk& chunk : listChunks(source, aiff)) {
-        if (!aiff && chunk.id == "iXML") {
+        if (chunk.is("LIST") || chunk.is("id3 ") || chunk.is("ID3 ")) tagChunks = true;
+        if (!aiff && chunk.is("iXML")) {
             const QHash<QString, QString> fields =
                 parseIxml(source.readAt(chunk.offset, chunk.size));
             for (auto it = fields.begin(); it != fields.end(); ++it)
                 tags.set(TagSource::Ixml, it.key(), it.value());
-        } else if (aiff && (chunk.id == "NAME" || chunk.id == "AUTH" || chunk.id == "(c) " ||
-                            chunk.id == "ANNO")) {
+        } else if (aiff &&
+                   (chunk.is("NAME") || chunk.is("AUTH") || chunk.is("(c) ") || chunk.is("ANNO"))) {
             const QString text =
                 cleanTagText(decodeUndeclared(source.readAt(chunk.offset, chunk.size)));
-            if (chunk.id == "ANNO")
+            const QString id = QString::fromLatin1(chunk.id.data(), 4);
+            if (chunk.is("ANNO"))
                 annotations << text;
-            else if (tags.text(TagSource::Aiff, QString::fromLatin1(chunk.id)).isEmpty())
-                tags.set(TagSource::Aiff, QString::fromLatin1(chunk.id), text);
+            else if (tags.text(TagSource::Aiff, id).isEmpty())
+                tags.set(TagSource::Aiff, id, text);
         }
     }
     annotations.removeAll(QString());
     tags.set(TagSource::Aiff, QStringLiteral("ANNO"), annotations.join(QLatin1Char('\n')));
+    return tagChunks;
 }
 
 // The ID3v2 tag some files carry before their own start.
@@ -234,7 +244,8 @@ void EmbeddedTags::set(TagSource source, const QString& key, const QString& text
 }
 
 QString EmbeddedTags::text(TagSource source, const QString& key) const {
-    return texts_[size_t(source)].value(key);
+    const QHash<QString, QString>& texts = texts_[size_t(source)];
+    return texts.isEmpty() ? QString() : texts.value(key);
 }
 
 QString cleanTagText(QString text) {
@@ -282,12 +293,15 @@ void readEmbeddedTags(const SoundSource& source, ContainerKind kind, EmbeddedTag
     SourceStream stream(source);
     switch (kind) {
         case ContainerKind::Wav: {
-            TagLib::RIFF::WAV::File file(&stream, false);
-            if (file.isValid()) {
-                if (file.hasInfoTag()) readInfo(file.InfoTag(), tags);
-                if (file.hasID3v2Tag()) readId3v2(file.ID3v2Tag(), tags);
+            // Most WAV files hold no INFO or ID3 chunk: TagLib, which costs as
+            // much as libsndfile's whole opening, is asked only when one is there.
+            if (readChunkTexts(source, kind, tags)) {
+                TagLib::RIFF::WAV::File file(&stream, false);
+                if (file.isValid()) {
+                    if (file.hasInfoTag()) readInfo(file.InfoTag(), tags);
+                    if (file.hasID3v2Tag()) readId3v2(file.ID3v2Tag(), tags);
+                }
             }
-            readChunkTexts(source, kind, tags);
             break;
         }
         case ContainerKind::Rf64:

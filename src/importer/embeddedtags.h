@@ -31,6 +31,7 @@ class EmbeddedTags {
 public:
     void set(TagSource source, const QString& key, const QString& text);
     QString text(TagSource source, const QString& key) const;
+    bool has(TagSource source) const { return !texts_[size_t(source)].isEmpty(); }
     const QHash<QString, QString>& all(TagSource source) const { return texts_[size_t(source)]; }
 
 private:

@@ -16,59 +16,75 @@ namespace kalvero::importer {
 
 namespace {
 
-// One place a text may be read from.
+// One place a text may be read from. The keys are literals, so that looking
+// up a file's texts allocates nothing.
 struct Place {
     TagSource source;
-    const char* key;
+    QString key;
 };
 
 using S = TagSource;
 
 // Where each text is looked for, in order; the first place that has it wins.
-constexpr Place kTitle[] = {{S::Id3v2, "TITLE"},      {S::Vorbis, "TITLE"},
-                            {S::Info, "INAM"},        {S::Aiff, "NAME"},
-                            {S::Ixml, "USER/FXNAME"}, {S::Ixml, "USER/TRACKTITLE"},
-                            {S::Id3v1, "TITLE"},      {S::Sndfile, "TITLE"}};
-constexpr Place kDescription[] = {
-    {S::Bext, "DESCRIPTION"}, {S::Ixml, "USER/DESCRIPTION"}, {S::Vorbis, "DESCRIPTION"},
-    {S::Vorbis, "COMMENT"},   {S::Id3v2, "COMMENT"},         {S::Info, "ICMT"},
-    {S::Aiff, "ANNO"},        {S::Id3v1, "COMMENT"},         {S::Sndfile, "COMMENT"}};
-constexpr Place kArtist[] = {
-    {S::Id3v2, "ARTIST"},       {S::Vorbis, "ARTIST"}, {S::Info, "IART"},     {S::Aiff, "AUTH"},
-    {S::Ixml, "USER/DESIGNER"}, {S::Id3v1, "ARTIST"},  {S::Sndfile, "ARTIST"}};
-constexpr Place kOriginator[] = {{S::Bext, "ORIGINATOR"}};
-constexpr Place kOriginatorReference[] = {{S::Bext, "ORIGINATORREFERENCE"}};
-constexpr Place kOriginationDate[] = {{S::Bext, "ORIGINATIONDATE"}, {S::Id3v2, "DATE"},
-                                      {S::Vorbis, "DATE"},          {S::Info, "ICRD"},
-                                      {S::Id3v1, "DATE"},           {S::Sndfile, "DATE"}};
-constexpr Place kKeywords[] = {
-    {S::Ixml, "USER/KEYWORDS"}, {S::Vorbis, "KEYWORDS"}, {S::Id3v2, "KEYWORDS"}, {S::Info, "IKEY"}};
-constexpr Place kGenre[] = {{S::Id3v2, "GENRE"},
-                            {S::Vorbis, "GENRE"},
-                            {S::Info, "IGNR"},
-                            {S::Id3v1, "GENRE"},
-                            {S::Sndfile, "GENRE"}};
-constexpr Place kLibrary[] = {{S::Ixml, "USER/LIBRARY"}, {S::Ixml, "ASWG/LIBRARY"},
-                              {S::Id3v2, "ALBUM"},       {S::Vorbis, "ALBUM"},
-                              {S::Info, "IPRD"},         {S::Id3v1, "ALBUM"},
-                              {S::Sndfile, "ALBUM"}};
-constexpr Place kCopyright[] = {{S::Id3v2, "COPYRIGHT"},
-                                {S::Vorbis, "COPYRIGHT"},
-                                {S::Info, "ICOP"},
-                                {S::Aiff, "(c) "},
-                                {S::Sndfile, "COPYRIGHT"}};
+const Place kTitle[] = {
+    {S::Id3v2, QStringLiteral("TITLE")},      {S::Vorbis, QStringLiteral("TITLE")},
+    {S::Info, QStringLiteral("INAM")},        {S::Aiff, QStringLiteral("NAME")},
+    {S::Ixml, QStringLiteral("USER/FXNAME")}, {S::Ixml, QStringLiteral("USER/TRACKTITLE")},
+    {S::Id3v1, QStringLiteral("TITLE")},      {S::Sndfile, QStringLiteral("TITLE")}};
+const Place kDescription[] = {
+    {S::Bext, QStringLiteral("DESCRIPTION")},   {S::Ixml, QStringLiteral("USER/DESCRIPTION")},
+    {S::Vorbis, QStringLiteral("DESCRIPTION")}, {S::Vorbis, QStringLiteral("COMMENT")},
+    {S::Id3v2, QStringLiteral("COMMENT")},      {S::Info, QStringLiteral("ICMT")},
+    {S::Aiff, QStringLiteral("ANNO")},          {S::Id3v1, QStringLiteral("COMMENT")},
+    {S::Sndfile, QStringLiteral("COMMENT")}};
+const Place kArtist[] = {
+    {S::Id3v2, QStringLiteral("ARTIST")},       {S::Vorbis, QStringLiteral("ARTIST")},
+    {S::Info, QStringLiteral("IART")},          {S::Aiff, QStringLiteral("AUTH")},
+    {S::Ixml, QStringLiteral("USER/DESIGNER")}, {S::Id3v1, QStringLiteral("ARTIST")},
+    {S::Sndfile, QStringLiteral("ARTIST")}};
+const Place kOriginator[] = {{S::Bext, QStringLiteral("ORIGINATOR")}};
+const Place kOriginatorReference[] = {{S::Bext, QStringLiteral("ORIGINATORREFERENCE")}};
+const Place kOriginationDate[] = {
+    {S::Bext, QStringLiteral("ORIGINATIONDATE")}, {S::Id3v2, QStringLiteral("DATE")},
+    {S::Vorbis, QStringLiteral("DATE")},          {S::Info, QStringLiteral("ICRD")},
+    {S::Id3v1, QStringLiteral("DATE")},           {S::Sndfile, QStringLiteral("DATE")}};
+const Place kKeywords[] = {{S::Ixml, QStringLiteral("USER/KEYWORDS")},
+                           {S::Vorbis, QStringLiteral("KEYWORDS")},
+                           {S::Id3v2, QStringLiteral("KEYWORDS")},
+                           {S::Info, QStringLiteral("IKEY")}};
+const Place kGenre[] = {{S::Id3v2, QStringLiteral("GENRE")},
+                        {S::Vorbis, QStringLiteral("GENRE")},
+                        {S::Info, QStringLiteral("IGNR")},
+                        {S::Id3v1, QStringLiteral("GENRE")},
+                        {S::Sndfile, QStringLiteral("GENRE")}};
+const Place kLibrary[] = {
+    {S::Ixml, QStringLiteral("USER/LIBRARY")}, {S::Ixml, QStringLiteral("ASWG/LIBRARY")},
+    {S::Id3v2, QStringLiteral("ALBUM")},       {S::Vorbis, QStringLiteral("ALBUM")},
+    {S::Info, QStringLiteral("IPRD")},         {S::Id3v1, QStringLiteral("ALBUM")},
+    {S::Sndfile, QStringLiteral("ALBUM")}};
+const Place kCopyright[] = {{S::Id3v2, QStringLiteral("COPYRIGHT")},
+                            {S::Vorbis, QStringLiteral("COPYRIGHT")},
+                            {S::Info, QStringLiteral("ICOP")},
+                            {S::Aiff, QStringLiteral("(c) ")},
+                            {S::Sndfile, QStringLiteral("COPYRIGHT")}};
 // The UCS fields in iXML; the file's name comes after them.
-constexpr Place kCatId[] = {{S::Ixml, "USER/CATID"}, {S::Ixml, "ASWG/CATID"}};
-constexpr Place kUserCategory[] = {{S::Ixml, "USER/USERCATEGORY"}, {S::Ixml, "ASWG/USERCATEGORY"}};
-constexpr Place kVendorCategory[] = {{S::Ixml, "USER/VENDORCATEGORY"}};
-constexpr Place kFxName[] = {{S::Ixml, "USER/FXNAME"}, {S::Ixml, "ASWG/FXNAME"}};
-constexpr Place kCreatorId[] = {{S::Ixml, "USER/CREATORID"}, {S::Ixml, "ASWG/CREATORID"}};
-constexpr Place kSourceId[] = {{S::Ixml, "USER/SOURCEID"}, {S::Ixml, "ASWG/SOURCEID"}};
-constexpr Place kUserData[] = {{S::Ixml, "USER/USERDATA"}};
+const Place kCatId[] = {{S::Ixml, QStringLiteral("USER/CATID")},
+                        {S::Ixml, QStringLiteral("ASWG/CATID")}};
+const Place kUserCategory[] = {{S::Ixml, QStringLiteral("USER/USERCATEGORY")},
+                               {S::Ixml, QStringLiteral("ASWG/USERCATEGORY")}};
+const Place kVendorCategory[] = {{S::Ixml, QStringLiteral("USER/VENDORCATEGORY")}};
+const Place kFxName[] = {{S::Ixml, QStringLiteral("USER/FXNAME")},
+                         {S::Ixml, QStringLiteral("ASWG/FXNAME")}};
+const Place kCreatorId[] = {{S::Ixml, QStringLiteral("USER/CREATORID")},
+                            {S::Ixml, QStringLiteral("ASWG/CREATORID")}};
+const Place kSourceId[] = {{S::Ixml, QStringLiteral("USER/SOURCEID")},
+                           {S::Ixml, QStringLiteral("ASWG/SOURCEID")}};
+const Place kUserData[] = {{S::Ixml, QStringLiteral("USER/USERDATA")}};
 
 QString firstOf(const EmbeddedTags& tags, std::span<const Place> places) {
     for (const Place& place : places) {
-        const QString text = tags.text(place.source, QLatin1String(place.key));
+        if (!tags.has(place.source)) continue;
+        const QString text = tags.text(place.source, place.key);
         if (!text.isEmpty()) return text;
     }
     return {};
@@ -165,8 +181,8 @@ void readUcs(const EmbeddedTags& tags, const QByteArray& path, SoundInfo& info) 
     // A CatID counts only when the list has it, letter case and all.
     QString catId;
     for (const Place& place : kCatId) {
-        const QString text = tags.text(place.source, QLatin1String(place.key));
-        if (catId.isEmpty() && !ucsCategoryFull(text).isEmpty()) catId = text;
+        const QString text = tags.text(place.source, place.key);
+        if (catId.isEmpty() && !text.isEmpty() && !ucsCategoryFull(text).isEmpty()) catId = text;
     }
     if (catId.isEmpty())
         catId = ucsCatIdFor(tags.text(S::Ixml, QStringLiteral("USER/CATEGORY")),
@@ -183,6 +199,39 @@ void readUcs(const EmbeddedTags& tags, const QByteArray& path, SoundInfo& info) 
     info.ucs.creatorId = either(kCreatorId, fromName.creatorId);
     info.ucs.sourceId = either(kSourceId, fromName.sourceId);
     info.ucs.userData = either(kUserData, fromName.userData);
+}
+
+// ISO 8601 in UTC. By hand: QDateTime and gmtime cost more than the rest of
+// a small file's facts. The date comes from the day count by the usual
+// civil-from-days arithmetic over 400-year eras.
+QString isoTime(qint64 secondsSinceEpoch) {
+    const qint64 days =
+        secondsSinceEpoch >= 0 ? secondsSinceEpoch / 86400 : (secondsSinceEpoch - 86399) / 86400;
+    const qint64 inDay = secondsSinceEpoch - days * 86400;
+    const qint64 z = days + 719468;
+    const qint64 era = (z >= 0 ? z : z - 146096) / 146097;
+    const qint64 dayOfEra = z - era * 146097;
+    const qint64 yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const qint64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const qint64 mp = (5 * dayOfYear + 2) / 153;
+    const qint64 day = dayOfYear - (153 * mp + 2) / 5 + 1;
+    const qint64 month = mp < 10 ? mp + 3 : mp - 9;
+    const qint64 year = yearOfEra + era * 400 + (month <= 2);
+    const qint64 parts[] = {year, month, day, inDay / 3600, inDay / 60 % 60, inDay % 60};
+    const char separators[] = {'-', '-', 'T', ':', ':', 'Z'};
+    char text[40];
+    char* out = text;
+    for (int i = 0; i < 6; ++i) {
+        const int width = i == 0 ? 4 : 2;
+        char digits[20];
+        int count = 0;
+        for (qint64 n = parts[i]; n > 0 || count < width; n /= 10)
+            digits[count++] = char('0' + n % 10);
+        while (count > 0) *out++ = digits[--count];
+        *out++ = separators[i];
+    }
+    return QString::fromLatin1(text, out - text);
 }
 
 }  // namespace
@@ -293,7 +342,7 @@ store::FactValues factValues(const SoundInfo& info) {
     facts[Fact::Frames] = number(t.frames, 0);
     facts[Fact::Duration] = formatDuration(t.frames, t.sampleRate);
     facts[Fact::FileSize] = number(t.fileSize, 0);
-    if (t.modified.isValid()) facts[Fact::Modified] = t.modified.toString(Qt::ISODate);
+    if (t.modified >= 0) facts[Fact::Modified] = isoTime(t.modified);
     return facts;
 }
 

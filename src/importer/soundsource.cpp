@@ -22,9 +22,7 @@ SoundSource::SoundSource(const QByteArray& path)
         return;
     }
     size_ = st.st_size;
-    modified_ = QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 +
-                                               st.st_mtim.tv_nsec / 1000000)
-                    .toUTC();
+    modified_ = st.st_mtim.tv_sec;
     // Read before head_ holds anything, so that readAt goes to the file.
     QByteArray head(qsizetype(std::min<qint64>(size_, kHeadBytes)), Qt::Uninitialized);
     head.resize(qsizetype(readAt(0, head.data(), head.size())));

@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QDateTime>
 
 namespace kalvero::importer {
 
@@ -27,7 +26,8 @@ public:
     int error() const { return error_; }
     const QByteArray& path() const { return path_; }
     qint64 size() const { return size_; }
-    QDateTime modified() const { return modified_; }
+    // Seconds since the epoch, UTC.
+    qint64 modified() const { return modified_; }
     QByteArrayView head() const { return head_; }
 
     // Up to `length` bytes from `offset`; fewer at the end of the file.
@@ -47,7 +47,7 @@ private:
     int fd_ = -1;
     int error_ = 0;
     qint64 size_ = 0;
-    QDateTime modified_;
+    qint64 modified_ = -1;
     QByteArray head_;
 };
 

@@ -2,7 +2,7 @@
 
 #include <sndfile.h>
 
-#include <QStringList>
+#include <algorithm>
 
 namespace kalvero::importer {
 
@@ -44,7 +44,7 @@ QString containerName(int format) {
 }
 
 struct Encoding {
-    const char* codec;
+    QString codec;
     int bits;
 };
 
@@ -52,89 +52,113 @@ Encoding encodingOf(int format) {
     switch (format & SF_FORMAT_SUBMASK) {
         case SF_FORMAT_PCM_S8:
         case SF_FORMAT_PCM_U8:
-            return {"PCM", 8};
+            return {QStringLiteral("PCM"), 8};
         case SF_FORMAT_PCM_16:
-            return {"PCM", 16};
+            return {QStringLiteral("PCM"), 16};
         case SF_FORMAT_PCM_24:
-            return {"PCM", 24};
+            return {QStringLiteral("PCM"), 24};
         case SF_FORMAT_PCM_32:
-            return {"PCM", 32};
+            return {QStringLiteral("PCM"), 32};
         case SF_FORMAT_FLOAT:
-            return {"IEEE float", 32};
+            return {QStringLiteral("IEEE float"), 32};
         case SF_FORMAT_DOUBLE:
-            return {"IEEE float", 64};
+            return {QStringLiteral("IEEE float"), 64};
         case SF_FORMAT_ULAW:
-            return {"u-law", 8};
+            return {QStringLiteral("u-law"), 8};
         case SF_FORMAT_ALAW:
-            return {"A-law", 8};
+            return {QStringLiteral("A-law"), 8};
         case SF_FORMAT_IMA_ADPCM:
-            return {"IMA ADPCM", 0};
+            return {QStringLiteral("IMA ADPCM"), 0};
         case SF_FORMAT_MS_ADPCM:
-            return {"MS ADPCM", 0};
+            return {QStringLiteral("MS ADPCM"), 0};
         case SF_FORMAT_GSM610:
-            return {"GSM 6.10", 0};
+            return {QStringLiteral("GSM 6.10"), 0};
         case SF_FORMAT_VORBIS:
-            return {"Vorbis", 0};
+            return {QStringLiteral("Vorbis"), 0};
         case SF_FORMAT_OPUS:
-            return {"Opus", 0};
+            return {QStringLiteral("Opus"), 0};
         case SF_FORMAT_MPEG_LAYER_I:
-            return {"MPEG Layer I", 0};
+            return {QStringLiteral("MPEG Layer I"), 0};
         case SF_FORMAT_MPEG_LAYER_II:
-            return {"MPEG Layer II", 0};
+            return {QStringLiteral("MPEG Layer II"), 0};
         case SF_FORMAT_MPEG_LAYER_III:
-            return {"MPEG Layer III", 0};
+            return {QStringLiteral("MPEG Layer III"), 0};
         default:
-            return {"", 0};
+            return {QString(), 0};
     }
 }
 
-QString channelText(int channels) {
-    if (channels == 1) return QStringLiteral("mono");
-    if (channels == 2) return QStringLiteral("stereo");
-    return QStringLiteral("%1 channels").arg(channels);
+// Both are built for every imported file: written into a buffer by hand
+// (printf's format parsing would cost more than the rest of the text).
+char* put(char* out, const char* text) {
+    while (*text) *out++ = *text++;
+    return out;
+}
+
+char* putNumber(char* out, qint64 n, int minDigits = 1) {
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = char('0' + n % 10);
+        n /= 10;
+    } while (n > 0 || count < minDigits);
+    while (count > 0) *out++ = digits[--count];
+    return out;
+}
+
+char* putDuration(char* out, qint64 frames, int sampleRate) {
+    const qint64 hundredths = frames * 100 / sampleRate;
+    const qint64 seconds = hundredths / 100;
+    if (seconds >= 3600) {
+        out = putNumber(out, seconds / 3600);
+        *out++ = ':';
+        out = putNumber(out, (seconds / 60) % 60, 2);
+    } else {
+        out = putNumber(out, seconds / 60);
+    }
+    *out++ = ':';
+    out = putNumber(out, seconds % 60, 2);
+    *out++ = '.';
+    return putNumber(out, hundredths % 100, 2);
 }
 
 }  // namespace
 
 QString formatDuration(qint64 frames, int sampleRate) {
     if (sampleRate <= 0 || frames < 0) return {};
-    const qint64 hundredths = frames * 100 / sampleRate;
-    const qint64 seconds = hundredths / 100;
-    const QString tail = QStringLiteral("%1.%2")
-                             .arg(seconds % 60, 2, 10, QLatin1Char('0'))
-                             .arg(hundredths % 100, 2, 10, QLatin1Char('0'));
-    if (seconds >= 3600) {
-        return QStringLiteral("%1:%2:%3")
-            .arg(seconds / 3600)
-            .arg((seconds / 60) % 60, 2, 10, QLatin1Char('0'))
-            .arg(tail);
-    }
-    return QStringLiteral("%1:%2").arg(seconds / 60).arg(tail);
+    char text[64];
+    const char* end = putDuration(text, frames, sampleRate);
+    return QString::fromLatin1(text, end - text);
 }
 
 QString formatSummary(const TechnicalFacts& facts) {
     if (facts.container.isEmpty()) return {};
-    QStringList parts{facts.container, QStringLiteral("%1 Hz").arg(facts.sampleRate)};
+    char tail[160];
+    char* out = put(tail, " ");
+    out = put(putNumber(out, std::max(facts.sampleRate, 0)), " Hz");
     // FLAC keeps its samples' width; lossy encodings have none to tell.
     if (facts.bitDepth > 0) {
-        QString depth = QStringLiteral("%1-bit").arg(facts.bitDepth);
-        if (facts.codec == QLatin1String("IEEE float")) depth += QStringLiteral(" float");
-        if (facts.codec == QLatin1String("u-law") || facts.codec == QLatin1String("A-law"))
-            depth += QLatin1Char(' ') + facts.codec;
-        parts << depth;
+        out = put(putNumber(put(out, " "), facts.bitDepth), "-bit");
+        if (facts.codec == QLatin1String("IEEE float")) out = put(out, " float");
+        if (facts.codec == QLatin1String("u-law")) out = put(out, " u-law");
+        if (facts.codec == QLatin1String("A-law")) out = put(out, " A-law");
     }
-    parts << channelText(facts.channels);
-    if (const QString duration = formatDuration(facts.frames, facts.sampleRate);
-        !duration.isEmpty())
-        parts << duration;
-    return parts.join(QLatin1Char(' '));
+    if (facts.channels == 1)
+        out = put(out, " mono");
+    else if (facts.channels == 2)
+        out = put(out, " stereo");
+    else
+        out = put(putNumber(put(out, " "), std::max(facts.channels, 0)), " channels");
+    if (facts.sampleRate > 0 && facts.frames >= 0)
+        out = putDuration(put(out, " "), facts.frames, facts.sampleRate);
+    return facts.container + QLatin1String(tail, out - tail);
 }
 
 TechnicalFacts technicalFacts(const SF_INFO& info) {
     TechnicalFacts facts;
     facts.container = containerName(info.format);
     const Encoding encoding = encodingOf(info.format);
-    facts.codec = QString::fromLatin1(encoding.codec);
+    facts.codec = encoding.codec;
     if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC) facts.codec = QStringLiteral("FLAC");
     facts.bitDepth = encoding.bits;
     facts.sampleRate = info.samplerate;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QDateTime>
 #include <QString>
 
 struct SF_INFO;
@@ -21,7 +20,8 @@ struct TechnicalFacts {
     int channels = 0;
     qint64 frames = -1;
     qint64 fileSize = -1;
-    QDateTime modified;
+    // Seconds since the epoch, UTC; -1 when not known.
+    qint64 modified = -1;
 };
 
 // The one text both the catalogue and the player show for a sound: container,

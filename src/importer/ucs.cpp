@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QHash>
 #include <QList>
+#include <algorithm>
 
 // The list is compiled into a static library, where nothing else would keep
 // its registration from being dropped by the linker. The macro must stand
@@ -17,6 +18,8 @@ struct UcsList {
     QHash<QString, QString> fullByCatId;
     // "DOORS-WOOD" in upper case to its CatID.
     QHash<QString, QString> catIdByFull;
+    qsizetype shortest = 0;
+    qsizetype longest = 0;
 };
 
 // Read once, on first use; the list is immutable afterwards and so safe to
@@ -34,6 +37,8 @@ const UcsList& ucsList() {
             const QString catId = QString::fromUtf8(columns[0]);
             const QString full = QString::fromUtf8(columns[1] + '-' + columns[2]);
             l.fullByCatId.insert(catId, full);
+            l.shortest = l.shortest ? std::min(l.shortest, catId.size()) : catId.size();
+            l.longest = std::max(l.longest, catId.size());
             l.catIdByFull.insert(full.toUpper(), catId);
         }
         return l;
@@ -58,7 +63,11 @@ bool parseUcsName(QStringView baseName, UcsName& out) {
            baseName[end] != QLatin1Char('-'))
         ++end;
     const QStringView catId = baseName.first(end);
-    if (ucsCategoryFull(catId).isEmpty()) return false;
+    // Most names are longer than any CatID: they fail here, unlooked-up.
+    const UcsList& list = ucsList();
+    if (catId.size() < list.shortest || catId.size() > list.longest ||
+        ucsCategoryFull(catId).isEmpty())
+        return false;
     out = UcsName{};
     out.catId = catId.toString();
     const QList<QStringView> blocks = baseName.split(QLatin1Char('_'));

@@ -86,6 +86,18 @@ void prepareFactsTable(Connection& connection) {
 
 namespace {
 
+// Digits only, as the import writes them; anything else is stored as text.
+// (QString::toLongLong would cost more than the rest of the row.)
+bool wholeNumber(const QString& text, qint64& number) {
+    if (text.size() > 18) return false;
+    number = 0;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) return false;
+        number = number * 10 + (c.unicode() - '0');
+    }
+    return true;
+}
+
 QByteArray insertSql() {
     QByteArray sql = "INSERT OR REPLACE INTO SoundFacts (ID";
     QByteArray values = "?";
@@ -105,14 +117,13 @@ void FactsWriter::write(qint64 id, const FactValues& facts) {
     insert_.bindInt64(1, id);
     for (int i = 0; i < kFactCount; ++i) {
         const QString& value = facts[Fact(i)];
-        bool number = false;
-        const qint64 n = kColumns[i].numeric ? value.toLongLong(&number) : 0;
+        qint64 number = 0;
         if (value.isEmpty())
             insert_.bindNull(i + 2);
-        else if (number)
-            insert_.bindInt64(i + 2, n);
+        else if (kColumns[i].numeric && wholeNumber(value, number))
+            insert_.bindInt64(i + 2, number);
         else
-            insert_.bindText(i + 2, value.toUtf8());
+            insert_.bindText(i + 2, QStringView(value));
     }
     insert_.step();
     insert_.reset();
