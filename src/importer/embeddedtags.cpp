@@ -18,6 +18,7 @@
 #include <taglib/wavfile.h>
 #include <taglib/xiphcomment.h>
 
+#include <QBuffer>
 #include <QStringDecoder>
 #include <QXmlStreamReader>
 #include <algorithm>
@@ -371,7 +372,11 @@ void readEmbeddedTags(const SoundSource& source, ContainerKind kind, EmbeddedTag
 QHash<QString, QString> parseIxml(QByteArrayView xml) {
     // Writers pad the chunk after the document with NULs.
     if (const qsizetype nul = xml.indexOf('\0'); nul >= 0) xml = xml.first(nul);
-    QXmlStreamReader reader(xml.toByteArray());
+    // Read from a device, so that the encoding the document declares is the one used.
+    QBuffer buffer;
+    buffer.setData(xml.toByteArray());
+    buffer.open(QIODevice::ReadOnly);
+    QXmlStreamReader reader(&buffer);
     QHash<QString, QString> fields;
     QStringList path;
     QString text;

@@ -35,7 +35,7 @@ QList<Tag> parseTags(const QStringList& tags) {
         const qsizetype colon = tag.indexOf(QLatin1Char(':'));
         const QString place = tag.left(colon);
         const QString rest = tag.mid(colon + 1);
-        if (place == QLatin1String("ixml")) {
+        if (place.startsWith(QLatin1String("ixml"))) {
             out.append({place, QString(), rest});
             continue;
         }
@@ -300,6 +300,8 @@ QString writeTaggedSound(const QString& path, SoundKind kind, const QStringList&
     if (const QByteArray info = infoChunk(tags); !info.isEmpty()) chunks.append({"LIST", info});
     for (const Tag& tag : tags) {
         if (tag.place == QLatin1String("ixml")) chunks.append({"iXML", tag.value.toUtf8()});
+        if (tag.place == QLatin1String("ixml-latin1"))
+            chunks.append({"iXML", tag.value.toLatin1()});
         if (tag.place == QLatin1String("aiff"))
             chunks.append({tag.key.toLatin1().leftJustified(4, ' '), tag.value.toUtf8()});
     }

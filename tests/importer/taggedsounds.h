@@ -12,6 +12,7 @@ enum class SoundKind { Wav, Rf64, Aiff, Aifc, Flac, OggFlac, Vorbis, Opus, Mp3, 
 //   bext:DESCRIPTION / ORIGINATOR / ORIGINATORREFERENCE / DATE / TIME  (libsndfile)
 //   info:INAM, latin1:ICMT        a RIFF LIST INFO chunk, UTF-8 or Latin-1 bytes
 //   ixml:<BWFXML>...</BWFXML>     an iXML chunk holding exactly that text
+//   ixml-latin1:<?xml ...?>...    the same in Latin-1 bytes
 //   aiff:NAME / AUTH / ANNO       AIFF text chunks
 //   id3:TITLE / COMMENT / ...     ID3v2 frames (TagLib's property names)
 //   xiph:TITLE / DESCRIPTION / ...Vorbis comments

@@ -33,6 +33,8 @@ private slots:
     void mapping_data();
     void mapping();
     void mp3LengthCountedFromFrames();
+    void damagedFiles_data();
+    void damagedFiles();
     void factsBesideTheEntries();
     void oggFlacPlays();
     void listTooltip();
@@ -231,6 +233,11 @@ void TestSoundFacts::mapping_data() {
         << "g"
         << "WIND-GUST"
         << "" << exact(wav) << QStringList{u"CatID=WINDGust"_s, u"CreatorID=AB"_s};
+    QTest::newRow("iXML in the encoding it declares")
+        << "Misc/k.wav" << SoundKind::Wav
+        << QStringList{u"ixml-latin1:<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><BWFXML><USER>"
+                       "<FXNAME>Fen\u00eatre</FXNAME></USER></BWFXML>"_s}
+        << u"Fen\u00eatre"_s << "Misc" << "" << exact(wav) << QStringList{};
     QTest::newRow("iXML that is not well-formed is ignored")
         << "Misc/h.wav" << SoundKind::Wav
         << QStringList{u"ixml:<BWFXML><USER><CATID>DOORWood</CATID><FXNAME>X</USER>"_s} << "h"
@@ -358,6 +365,51 @@ void TestSoundFacts::mp3LengthCountedFromFrames() {
     QCOMPARE(info.title, QStringLiteral("VBR"));
     QVERIFY2(info.summary.endsWith(importer::formatDuration(decoded, 44100)),
              qPrintable(info.summary));
+}
+
+void TestSoundFacts::damagedFiles_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("readable");
+    QTest::newRow("empty") << "empty.wav" << QByteArray() << false;
+    QTest::newRow("ID3 tag claiming 256 MB")
+        << "huge.mp3" << QByteArray("ID3\x04\0\0\x7f\x7f\x7f\x7f", 10) + QByteArray(999, 'x')
+        << false;
+    QTest::newRow("RIFF chunk claiming 4 GB")
+        << "riff.wav" << QByteArray("RIFF\xff\xff\xff\xffWAVEfmt \xff\xff\xff\xff", 20) << false;
+    QTest::newRow("Ogg FLAC that stops after its marker")
+        << "cut.oga"
+        << QByteArray("OggS\0\x02", 6) + QByteArray(20, '\0') +
+               "\x01\x0d\x7f"
+               "FLAC"
+        << false;
+    // Written whole, then cut inside the iXML chunk: the sound is there, the iXML is not.
+    QTest::newRow("iXML cut off by the file's end") << "cut.wav" << QByteArray() << true;
+}
+
+void TestSoundFacts::damagedFiles() {
+    QFETCH(QString, file);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, readable);
+    const QString path = dir_.filePath(QString::number(++rows_) + QLatin1Char('-') + file);
+    if (readable) {
+        QCOMPARE(test::writeTaggedSound(path, SoundKind::Wav,
+                                        {ixml(u"<USER><CATID>DOORWood</CATID></USER>"_s)}),
+                 QString());
+        QFile cut(path);
+        QVERIFY(cut.resize(cut.size() - 20));
+    } else {
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(bytes);
+    }
+    const QByteArray native = QFile::encodeName(path);
+    const importer::SoundInfo info = importer::readSoundInfo(native);
+    QCOMPARE(info.status == importer::SoundInfo::Status::Readable, readable);
+    QCOMPARE(info.ucs.catId, QString());
+    QCOMPARE(importer::entryTexts(native, info).name, QFileInfo(path).completeBaseName());
+    QString reason;
+    QCOMPARE(player::SoundFile::open(native, reason) != nullptr, readable);
 }
 
 void TestSoundFacts::factsBesideTheEntries() {
