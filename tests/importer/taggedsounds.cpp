@@ -3,13 +3,9 @@
 #include <FLAC/metadata.h>
 #include <FLAC/stream_encoder.h>
 #include <sndfile.h>
-#include <taglib/aifffile.h>
-#include <taglib/flacfile.h>
+#include <taglib/fileref.h>
 #include <taglib/id3v2tag.h>
-#include <taglib/mpegfile.h>
-#include <taglib/opusfile.h>
 #include <taglib/tpropertymap.h>
-#include <taglib/vorbisfile.h>
 #include <taglib/wavfile.h>
 
 #include <QFile>
@@ -77,22 +73,21 @@ QString writeWithSndfile(const QString& path, int format, int rate, int frames,
         sf_command(file, SFC_SET_BITRATE_MODE, &mode, sizeof mode);
     }
     SF_BROADCAST_INFO bext{};
+    const std::pair<const char*, std::pair<char*, size_t>> fields[] = {
+        {"DESCRIPTION", {bext.description, sizeof bext.description}},
+        {"ORIGINATOR", {bext.originator, sizeof bext.originator}},
+        {"ORIGINATORREFERENCE", {bext.originator_reference, sizeof bext.originator_reference}},
+        {"DATE", {bext.origination_date, sizeof bext.origination_date}},
+        {"TIME", {bext.origination_time, sizeof bext.origination_time}}};
     bool hasBext = false;
     for (const Tag& tag : tags) {
-        if (tag.place != QLatin1String("bext")) continue;
-        hasBext = true;
-        const QByteArray bytes = tag.value.toUtf8();
-        auto put = [&bytes](char* field, size_t size) {
-            std::memcpy(field, bytes.constData(), std::min(size, size_t(bytes.size())));
-        };
-        if (tag.key == QLatin1String("DESCRIPTION")) put(bext.description, sizeof bext.description);
-        if (tag.key == QLatin1String("ORIGINATOR")) put(bext.originator, sizeof bext.originator);
-        if (tag.key == QLatin1String("ORIGINATORREFERENCE"))
-            put(bext.originator_reference, sizeof bext.originator_reference);
-        if (tag.key == QLatin1String("DATE"))
-            put(bext.origination_date, sizeof bext.origination_date);
-        if (tag.key == QLatin1String("TIME"))
-            put(bext.origination_time, sizeof bext.origination_time);
+        for (const auto& [key, field] : fields) {
+            if (tag.place != QLatin1String("bext") || tag.key != QLatin1String(key)) continue;
+            const QByteArray bytes = tag.value.toUtf8();
+            std::memcpy(field.first, bytes.constData(),
+                        std::min(field.second, size_t(bytes.size())));
+            hasBext = true;
+        }
     }
     if (hasBext && sf_command(file, SFC_SET_BROADCAST_INFO, &bext, sizeof bext) != SF_TRUE) {
         sf_close(file);
@@ -169,45 +164,22 @@ TagLib::PropertyMap propertiesFor(const QList<Tag>& tags, const QString& place) 
 }
 
 QString tagWithTagLib(const QString& path, SoundKind kind, const QList<Tag>& tags) {
-    const TagLib::PropertyMap id3 = propertiesFor(tags, QStringLiteral("id3"));
-    const TagLib::PropertyMap xiph = propertiesFor(tags, QStringLiteral("xiph"));
-    if (id3.isEmpty() && xiph.isEmpty()) return {};
+    const bool wav = kind == SoundKind::Wav;
+    const TagLib::PropertyMap properties =
+        propertiesFor(tags, kind == SoundKind::Mp3 || kind == SoundKind::Mp3WithoutXing || wav
+                                ? QStringLiteral("id3")
+                                : QStringLiteral("xiph"));
+    if (properties.isEmpty()) return {};
     const QByteArray name = QFile::encodeName(path);
     bool saved = false;
-    switch (kind) {
-        case SoundKind::Wav: {
-            TagLib::RIFF::WAV::File file(name.constData());
-            file.ID3v2Tag()->setProperties(id3);
-            saved = file.save();
-            break;
-        }
-        case SoundKind::Mp3:
-        case SoundKind::Mp3WithoutXing: {
-            TagLib::MPEG::File file(name.constData());
-            file.ID3v2Tag(true)->setProperties(id3);
-            saved = file.save();
-            break;
-        }
-        case SoundKind::Flac: {
-            TagLib::FLAC::File file(name.constData());
-            file.xiphComment(true)->setProperties(xiph);
-            saved = file.save();
-            break;
-        }
-        case SoundKind::Vorbis: {
-            TagLib::Ogg::Vorbis::File file(name.constData());
-            file.tag()->setProperties(xiph);
-            saved = file.save();
-            break;
-        }
-        case SoundKind::Opus: {
-            TagLib::Ogg::Opus::File file(name.constData());
-            file.tag()->setProperties(xiph);
-            saved = file.save();
-            break;
-        }
-        default:
-            return QStringLiteral("no TagLib tags for this kind of file");
+    if (wav) {
+        // Through the ID3 tag only: the WAV file's own properties would write INFO too.
+        TagLib::RIFF::WAV::File file(name.constData());
+        file.ID3v2Tag()->setProperties(properties);
+        saved = file.save();
+    } else {
+        TagLib::FileRef file(name.constData());
+        saved = !file.isNull() && (file.file()->setProperties(properties), file.save());
     }
     return saved ? QString() : QStringLiteral("TagLib could not save the tags");
 }
