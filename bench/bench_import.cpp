@@ -103,7 +103,8 @@ QString cachedTaggedTree(const QString& cacheRoot, int files) {
     const char* extensions[] = {"wav", "flac", "mp3", "ogg", "opus"};
     for (int i = 0; i < files; ++i) {
         const int kind = i % 5;
-        const QString dir = QStringLiteral("%1/Library %2").arg(root).arg(i % 100, 2, 10, QLatin1Char('0'));
+        const QString dir =
+            QStringLiteral("%1/Library %2").arg(root).arg(i % 100, 2, 10, QLatin1Char('0'));
         QDir().mkpath(dir);
         const QString take = QStringLiteral("Take %1").arg(i, 5, 10, QLatin1Char('0'));
         const QString name = i % 2 ? QStringLiteral("DOORWood_%1_JD_BENCH").arg(take) : take;
@@ -111,18 +112,21 @@ QString cachedTaggedTree(const QString& cacheRoot, int files) {
         if (kinds[kind] == SoundKind::Wav) {
             tags << QStringLiteral("bext:DESCRIPTION=Door %1, slow creak").arg(i)
                  << QStringLiteral("bext:ORIGINATOR=Bench")
-                 << QStringLiteral("ixml:<BWFXML><USER><CATID>DOORWood</CATID><FXNAME>%1</FXNAME>"
-                                   "<LIBRARY>Bench Library</LIBRARY><KEYWORDS>door, creak"
-                                   "</KEYWORDS></USER></BWFXML>")
+                 << QStringLiteral(
+                        "ixml:<BWFXML><USER><CATID>DOORWood</CATID><FXNAME>%1</FXNAME>"
+                        "<LIBRARY>Bench Library</LIBRARY><KEYWORDS>door, creak"
+                        "</KEYWORDS></USER></BWFXML>")
                         .arg(take);
         } else {
-            const QString place = kinds[kind] == SoundKind::Mp3 ? QStringLiteral("id3:")
-                                                                : QStringLiteral("xiph:");
+            const QString place =
+                kinds[kind] == SoundKind::Mp3 ? QStringLiteral("id3:") : QStringLiteral("xiph:");
             tags << place + QStringLiteral("TITLE=") + take
                  << place + QStringLiteral("COMMENT=Door %1, slow creak").arg(i)
-                 << place + QStringLiteral("ARTIST=Bench") << place + QStringLiteral("ALBUM=Bench Library");
+                 << place + QStringLiteral("ARTIST=Bench")
+                 << place + QStringLiteral("ALBUM=Bench Library");
         }
-        const QString path = QStringLiteral("%1/%2.%3").arg(dir, name, QLatin1String(extensions[kind]));
+        const QString path =
+            QStringLiteral("%1/%2.%3").arg(dir, name, QLatin1String(extensions[kind]));
         const QString fault = test::writeTaggedSound(path, kinds[kind], tags);
         if (!fault.isEmpty()) qFatal("cannot write %s: %s", qPrintable(path), qPrintable(fault));
     }
@@ -190,9 +194,10 @@ void timeImports(const QString& tree, int files, int reps, const QString& title)
         secondCpu.push_back(cpuMs() - cpu);
         if (first.failure || first.added != files || first.unreadable != 0 || second.added != 0 ||
             second.skipped != files)
-            qFatal("unexpected import result: added %lld (%lld unreadable), then %lld added and "
-                   "%lld skipped",
-                   first.added, first.unreadable, second.added, second.skipped);
+            qFatal(
+                "unexpected import result: added %lld (%lld unreadable), then %lld added and "
+                "%lld skipped",
+                first.added, first.unreadable, second.added, second.skipped);
     }
     const double floorMs = median(floors);
     std::printf("%s\n", qPrintable(title));
