@@ -2,11 +2,14 @@
 // folders, with some files of other kinds. Prints, in one run, the floor
 // (walking the tree and opening every file with libsndfile, nothing stored),
 // the first import into an empty catalogue and a second import that skips
-// everything, each as the median of the repetitions; then the longest wait
-// between two turns of the window's event loop while the window imports it.
+// everything, each as the median of the repetitions; the same for a tree of
+// tagged files of every kind the import reads tags from (WAV with bext and
+// iXML, FLAC, MP3, Ogg Vorbis, Opus); then the longest wait between two turns
+// of the window's event loop while the window imports the first tree.
 
 #include "importer/folderimport.h"
 #include "importer/soundwalk.h"
+#include "taggedsounds.h"
 #include "window/form1.h"
 
 #include <sndfile.h>
@@ -85,6 +88,53 @@ QString cachedTree(const QString& cacheRoot, int files) {
     return root;
 }
 
+// Makes the tagged tree once: 100 folders, the kinds in turn, every file with
+// its own tags (written by libsndfile, TagLib and our own chunk writer), every
+// other one named by the UCS convention.
+QString cachedTaggedTree(const QString& cacheRoot, int files) {
+    using test::SoundKind;
+    const QString root = QDir(cacheRoot).filePath(QStringLiteral("tagged-tree-%1").arg(files));
+    const QString done = root + QStringLiteral("/.complete");
+    if (QFile::exists(done)) return root;
+    QDir(root).removeRecursively();
+    std::fprintf(stderr, "generating %d tagged files under %s...\n", files, qPrintable(root));
+    const SoundKind kinds[] = {SoundKind::Wav, SoundKind::Flac, SoundKind::Mp3, SoundKind::Vorbis,
+                               SoundKind::Opus};
+    const char* extensions[] = {"wav", "flac", "mp3", "ogg", "opus"};
+    for (int i = 0; i < files; ++i) {
+        const int kind = i % 5;
+        const QString dir =
+            QStringLiteral("%1/Library %2").arg(root).arg(i % 100, 2, 10, QLatin1Char('0'));
+        QDir().mkpath(dir);
+        const QString take = QStringLiteral("Take %1").arg(i, 5, 10, QLatin1Char('0'));
+        const QString name = i % 2 ? QStringLiteral("DOORWood_%1_JD_BENCH").arg(take) : take;
+        QStringList tags;
+        if (kinds[kind] == SoundKind::Wav) {
+            tags << QStringLiteral("bext:DESCRIPTION=Door %1, slow creak").arg(i)
+                 << QStringLiteral("bext:ORIGINATOR=Bench")
+                 << QStringLiteral(
+                        "ixml:<BWFXML><USER><CATID>DOORWood</CATID><FXNAME>%1</FXNAME>"
+                        "<LIBRARY>Bench Library</LIBRARY><KEYWORDS>door, creak"
+                        "</KEYWORDS></USER></BWFXML>")
+                        .arg(take);
+        } else {
+            const QString place =
+                kinds[kind] == SoundKind::Mp3 ? QStringLiteral("id3:") : QStringLiteral("xiph:");
+            tags << place + QStringLiteral("TITLE=") + take
+                 << place + QStringLiteral("COMMENT=Door %1, slow creak").arg(i)
+                 << place + QStringLiteral("ARTIST=Bench")
+                 << place + QStringLiteral("ALBUM=Bench Library");
+        }
+        const QString path =
+            QStringLiteral("%1/%2.%3").arg(dir, name, QLatin1String(extensions[kind]));
+        const QString fault = test::writeTaggedSound(path, kinds[kind], tags);
+        if (!fault.isEmpty()) qFatal("cannot write %s: %s", qPrintable(path), qPrintable(fault));
+    }
+    QFile mark(done);
+    mark.open(QIODevice::WriteOnly);
+    return root;
+}
+
 // CPU time of the whole process (every thread), in milliseconds: on a busy
 // machine it shows the work apart from the waiting.
 double cpuMs() {
@@ -114,6 +164,54 @@ qint64 floorRun(const QString& tree) {
     return opened;
 }
 
+// Times the floor, a first import into an empty catalogue and a second one
+// that skips everything, and prints the medians.
+void timeImports(const QString& tree, int files, int reps, const QString& title) {
+    floorRun(tree);  // warms the file system's caches for every run below
+    std::vector<double> floors, firsts, seconds, floorCpu, firstCpu, secondCpu;
+    for (int r = 0; r < reps; ++r) {
+        QElapsedTimer clock;
+        clock.start();
+        double cpu = cpuMs();
+        const qint64 opened = floorRun(tree);
+        floors.push_back(double(clock.nsecsElapsed()) / 1e6);
+        floorCpu.push_back(cpuMs() - cpu);
+        if (opened != files) qFatal("the floor opened %lld files, not %d", opened, files);
+
+        QTemporaryDir scratch;
+        const QString catalogue = scratch.filePath(QStringLiteral("Kalverodb.mdb"));
+        importer::createCatalogueIfMissing(catalogue);
+        importer::ImportProgress p1, p2;
+        clock.restart();
+        cpu = cpuMs();
+        const importer::ImportResult first = importer::importPaths(catalogue, {tree}, p1);
+        firsts.push_back(double(clock.nsecsElapsed()) / 1e6);
+        firstCpu.push_back(cpuMs() - cpu);
+        clock.restart();
+        cpu = cpuMs();
+        const importer::ImportResult second = importer::importPaths(catalogue, {tree}, p2);
+        seconds.push_back(double(clock.nsecsElapsed()) / 1e6);
+        secondCpu.push_back(cpuMs() - cpu);
+        if (first.failure || first.added != files || first.unreadable != 0 || second.added != 0 ||
+            second.skipped != files)
+            qFatal(
+                "unexpected import result: added %lld (%lld unreadable), then %lld added and "
+                "%lld skipped",
+                first.added, first.unreadable, second.added, second.skipped);
+    }
+    const double floorMs = median(floors);
+    std::printf("%s\n", qPrintable(title));
+    std::printf("  %-44s %9s %19s %10s\n", "", "wall", "", "CPU (all threads)");
+    std::printf("  %-44s %9.0f ms %19s %7.0f ms\n", "floor: walk + open each file with libsndfile",
+                floorMs, "", median(floorCpu));
+    std::printf("  %-44s %9.0f ms  %5.2f x floor %7.0f ms  (target <= 1.5 x)\n", "first import",
+                median(firsts), median(firsts) / floorMs, median(firstCpu));
+    std::printf("  %-44s %9.0f ms  %5.2f x floor %7.0f ms  (target <= 1.2 x)\n",
+                "second import (skips all)", median(seconds), median(seconds) / floorMs,
+                median(secondCpu));
+    std::fflush(stdout);
+}
+
 // Answers the window's message boxes at once.
 class SilentDialogs : public window::UserDialogs {
 public:
@@ -137,55 +235,31 @@ int main(int argc, char* argv[]) {
                                          QStringLiteral("N"), QStringLiteral("100000"));
     const QCommandLineOption repsOption(QStringLiteral("reps"), QStringLiteral("Repetitions."),
                                         QStringLiteral("N"), QStringLiteral("3"));
-    parser.addOptions({cacheOption, filesOption, repsOption});
+    const QCommandLineOption taggedOption(QStringLiteral("tagged-files"),
+                                          QStringLiteral("Tagged sound files (0: none)."),
+                                          QStringLiteral("N"), QStringLiteral("10000"));
+    parser.addOptions({cacheOption, filesOption, repsOption, taggedOption});
     parser.process(app);
     const int files = parser.value(filesOption).toInt();
+    const int taggedFiles = parser.value(taggedOption).toInt();
     const int reps = std::max(1, parser.value(repsOption).toInt());
     QDir().mkpath(parser.value(cacheOption));
     const QString tree = cachedTree(parser.value(cacheOption), files);
 
-    floorRun(tree);  // warms the file system's caches for every run below
-    std::vector<double> floors, firsts, seconds, floorCpu, firstCpu, secondCpu;
-    importer::ImportResult first, second;
-    for (int r = 0; r < reps; ++r) {
-        QElapsedTimer clock;
-        clock.start();
-        double cpu = cpuMs();
-        const qint64 opened = floorRun(tree);
-        floors.push_back(double(clock.nsecsElapsed()) / 1e6);
-        floorCpu.push_back(cpuMs() - cpu);
-        if (opened != files) qFatal("the floor opened %lld files, not %d", opened, files);
-
-        QTemporaryDir scratch;
-        const QString catalogue = scratch.filePath(QStringLiteral("Kalverodb.mdb"));
-        importer::createCatalogueIfMissing(catalogue);
-        importer::ImportProgress p1, p2;
-        clock.restart();
-        cpu = cpuMs();
-        first = importer::importPaths(catalogue, {tree}, p1);
-        firsts.push_back(double(clock.nsecsElapsed()) / 1e6);
-        firstCpu.push_back(cpuMs() - cpu);
-        clock.restart();
-        cpu = cpuMs();
-        second = importer::importPaths(catalogue, {tree}, p2);
-        seconds.push_back(double(clock.nsecsElapsed()) / 1e6);
-        secondCpu.push_back(cpuMs() - cpu);
-        if (first.failure || first.added != files || second.added != 0 || second.skipped != files)
-            qFatal("unexpected import result: added %lld, then %lld added and %lld skipped",
-                   first.added, second.added, second.skipped);
+    timeImports(tree, files, reps,
+                QStringLiteral("Import of %1 small WAV files in %2 folders (median of %3 runs)")
+                    .arg(files)
+                    .arg(1000)
+                    .arg(reps));
+    if (taggedFiles > 0) {
+        const QString tagged = cachedTaggedTree(parser.value(cacheOption), taggedFiles);
+        std::printf("\n");
+        timeImports(tagged, taggedFiles, reps,
+                    QStringLiteral("Import of %1 tagged files (WAV with bext and iXML, FLAC, MP3, "
+                                   "Ogg Vorbis, Opus) in 100 folders (median of %2 runs)")
+                        .arg(taggedFiles)
+                        .arg(reps));
     }
-    const double floorMs = median(floors);
-    std::printf("Import of %d small WAV files in %d folders (median of %d runs)\n", files, 1000,
-                reps);
-    std::printf("  %-44s %9s %19s %10s\n", "", "wall", "", "CPU (all threads)");
-    std::printf("  %-44s %9.0f ms %19s %7.0f ms\n", "floor: walk + open each file with libsndfile",
-                floorMs, "", median(floorCpu));
-    std::printf("  %-44s %9.0f ms  %5.2f x floor %7.0f ms  (target <= 1.5 x)\n", "first import",
-                median(firsts), median(firsts) / floorMs, median(firstCpu));
-    std::printf("  %-44s %9.0f ms  %5.2f x floor %7.0f ms  (target <= 1.2 x)\n",
-                "second import (skips all)", median(seconds), median(seconds) / floorMs,
-                median(secondCpu));
-    std::fflush(stdout);
 
     // The window importing the same tree: the longest wait between two turns
     // of its event loop while the progress dialog is up.

@@ -15,9 +15,11 @@ largest=$(tr ',' '\n' <<<"${BENCH_SIZES:-10000,100000,1000000}" | sort -n | tail
 echo
 "$build/bench/bench_keystroke" "$build/bench-cache" "$largest" thunder "${BENCH_REPS:-5}" 80
 echo
-# BENCH_IMPORT_FILES (default 100000) sizes the import benchmark's tree.
+# BENCH_IMPORT_FILES (default 100000) sizes the import benchmark's tree,
+# BENCH_TAGGED_FILES (default 10000) its tree of tagged files.
 "$build/bench/bench_import" --cache "$build/bench-cache" \
-    --files "${BENCH_IMPORT_FILES:-100000}" --reps "${BENCH_IMPORT_REPS:-3}"
+    --files "${BENCH_IMPORT_FILES:-100000}" --reps "${BENCH_IMPORT_REPS:-3}" \
+    --tagged-files "${BENCH_TAGGED_FILES:-10000}"
 echo
 # BENCH_ANALYSIS_FILES (default 300) sizes the analysis benchmark's set of files.
 "$build/bench/bench_analysis" --cache "$build/bench-cache" \

@@ -14,6 +14,9 @@ packages=(
     qt6-base-dev libgl-dev
     libsqlcipher-dev libssl-dev
     libsndfile1-dev libebur128-dev libsdl2-dev libcsv-dev
+    # what sound files say: MP3 lengths counted from the frames, Ogg FLAC for
+    # the player (and the tests' Ogg FLAC files); TagLib is added below
+    libmpg123-dev libflac-dev libogg-dev
     fonts-dejavu-core
     # the icon's PNGs at build time
     librsvg2-bin
@@ -38,6 +41,13 @@ esac
 case "${ID:-}:${VERSION_ID:-}" in
     debian:12 | debian:13) ;;
     *) echo "Note: Kalvero's scripts are made for Debian 12 and 13; this is ${PRETTY_NAME:-unknown}." >&2 ;;
+esac
+
+# TagLib's development package is named for its major version: TagLib 1 on
+# Debian 12, TagLib 2 on Debian 13.
+case "${VERSION_ID:-}" in
+    12) packages+=(libtag1-dev) ;;
+    *) packages+=(libtag-dev) ;;
 esac
 
 is_installed() {

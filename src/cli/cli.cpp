@@ -22,7 +22,7 @@ const Command kCommands[] = {
      "Adds the sound files in the folders (walked recursively) and the files named.", 1, -1,
      nullptr, runImport},
     {"export", "FILE.csv",
-     "Writes every entry, in ID order, to a CSV file (- for standard output).", 1, 1, nullptr,
+     "Writes every entry, in ID order, to a CSV file (- for standard output).", 1, 1, exportOptions,
      runExport},
     {"import-csv", "FILE.csv",
      "Adds the rows of a CSV file such as export writes, or none if the file is malformed; a row "
@@ -30,6 +30,10 @@ const Command kCommands[] = {
      1, 1, importCsvOptions, runImportCsv},
     {"missing", "", "Lists the entries whose file is missing: ID, name and path, one per line.", 0,
      0, missingOptions, runMissing},
+    {"info", "ID|PATH...",
+     "Prints every text and fact of the entries with these IDs or file paths, one 'field: value' "
+     "a line.",
+     1, -1, infoOptions, runInfo},
     {"relink", "OLD_FOLDER NEW_FOLDER",
      "Moves every entry under OLD_FOLDER to NEW_FOLDER (the start of its path is rewritten).", 2, 2,
      relinkOptions, runRelink},
@@ -130,6 +134,30 @@ bool prepareCatalogue(Invocation& call) {
             store::describeFailure(QStringLiteral("open"), call.cataloguePath, error));
         return false;
     }
+}
+
+QString escapedField(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+            case '\\':
+                out += QLatin1String("\\\\");
+                break;
+            case '\t':
+                out += QLatin1String("\\t");
+                break;
+            case '\n':
+                out += QLatin1String("\\n");
+                break;
+            case '\r':
+                out += QLatin1String("\\r");
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
 }
 
 bool catalogueExists(Invocation& call) {

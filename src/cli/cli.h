@@ -86,6 +86,11 @@ bool prepareCatalogue(Invocation& call);
 // For commands that only read: false, with the reason said, when there is no catalogue.
 bool catalogueExists(Invocation& call);
 
+// One field of a line of output: a tab or a line break inside a name or a
+// path would split the line, so they are written as \t, \n and \r, and a
+// backslash as \\.
+QString escapedField(const QString& text);
+
 // Runs the tool on `arguments` (the program's name first). `programFolder`
 // holds the default catalogue. A command that succeeded but whose results
 // could not all be written ends with kFailure.

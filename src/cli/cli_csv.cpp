@@ -23,11 +23,18 @@ const QCommandLineOption& updateOption() {
     return option;
 }
 
+const QCommandLineOption& factsOption() {
+    static const QCommandLineOption option(
+        QStringLiteral("facts"),
+        QStringLiteral("Add a column per fact the import read (tags, UCS fields, format)."));
+    return option;
+}
+
 QString rows(qint64 n) { return counted(n, QStringLiteral("%1 row"), QStringLiteral("%1 rows")); }
 
 // The CSV goes to standard output as it is read; the summary then goes to
 // standard error, so that what is piped on is the CSV alone.
-CsvOutcome exportToStandardOutput(const QString& cataloguePath) {
+CsvOutcome exportToStandardOutput(const QString& cataloguePath, bool facts) {
     std::fflush(stdout);
     QFile out;
     if (!out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered,
@@ -38,10 +45,12 @@ CsvOutcome exportToStandardOutput(const QString& cataloguePath) {
                 .arg(out.errorString());
         return outcome;
     }
-    return exportCsv(cataloguePath, out, QStringLiteral("to standard output"));
+    return exportCsv(cataloguePath, out, QStringLiteral("to standard output"), facts);
 }
 
 }  // namespace
+
+std::vector<QCommandLineOption> exportOptions() { return {factsOption()}; }
 
 std::vector<QCommandLineOption> importCsvOptions() { return {updateOption()}; }
 
@@ -49,8 +58,9 @@ int runExport(Invocation& call) {
     if (!catalogueExists(call)) return kFailure;
     const QString& target = call.arguments.constFirst();
     const bool toStandardOutput = target == QLatin1String("-");
-    const CsvOutcome outcome = toStandardOutput ? exportToStandardOutput(call.cataloguePath)
-                                                : exportCsv(call.cataloguePath, target);
+    const bool facts = call.parser.isSet(factsOption());
+    const CsvOutcome outcome = toStandardOutput ? exportToStandardOutput(call.cataloguePath, facts)
+                                                : exportCsv(call.cataloguePath, target, facts);
     if (!outcome.ok) {
         call.console.error(outcome.error);
         return kFailure;

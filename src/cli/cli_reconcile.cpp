@@ -26,32 +26,6 @@ const QCommandLineOption& dryRunOption() {
     return option;
 }
 
-// One field of a line: a tab or a line break inside a name or a path would
-// split the line, so they are written as \t, \n and \r, and a backslash as \\.
-QString field(const QString& text) {
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        switch (c.unicode()) {
-            case '\\':
-                out += QLatin1String("\\\\");
-                break;
-            case '\t':
-                out += QLatin1String("\\t");
-                break;
-            case '\n':
-                out += QLatin1String("\\n");
-                break;
-            case '\r':
-                out += QLatin1String("\\r");
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 const QCommandLineOption& offlineOption() {
     static const QCommandLineOption option(
         QStringLiteral("offline"),
@@ -69,7 +43,9 @@ const QCommandLineOption& jsonOption() {
 // The line `missing` writes for an entry; prune writes the same, so a list
 // from one reads as a list from the other.
 QString missingLine(const MissingEntry& entry) {
-    return QStringLiteral("%1\t%2\t%3").arg(entry.id).arg(field(entry.name), field(entry.path));
+    return QStringLiteral("%1\t%2\t%3")
+        .arg(entry.id)
+        .arg(escapedField(entry.name), escapedField(entry.path));
 }
 
 // "/media/you/SFX-Drive (2), /mnt/Archive (1)"
@@ -103,7 +79,7 @@ int runMissing(Invocation& call) {
     // only unplugged are not among them, and come on request, in lines of their own shape.
     if (listOffline) {
         for (const MissingEntry& entry : report.offline)
-            call.console.print(missingLine(entry) + QLatin1Char('\t') + field(entry.drive));
+            call.console.print(missingLine(entry) + QLatin1Char('\t') + escapedField(entry.drive));
     } else {
         for (const MissingEntry& entry : missing) call.console.print(missingLine(entry));
     }
@@ -187,7 +163,7 @@ int runDuplicates(Invocation& call) {
             if (i > 0) call.console.print(QString());
             for (const DuplicateEntry& entry : groups.at(i).entries)
                 call.console.print(QStringLiteral("%1\t%2").arg(entry.id).arg(
-                    field(QFile::decodeName(entry.path))));
+                    escapedField(QFile::decodeName(entry.path))));
         }
     }
     if (groups.isEmpty())
@@ -243,8 +219,9 @@ int runRelink(Invocation& call) {
                         : (kept == 1 ? QStringLiteral("was") : QStringLiteral("were"))));
     for (const RelinkClash& clash : result.clashes)
         call.console.error(QStringLiteral("%1\t%2\t%3\t%4")
-                               .arg(QString::number(clash.id), field(QFile::decodeName(clash.path)),
-                                    field(QFile::decodeName(clash.newPath)),
+                               .arg(QString::number(clash.id),
+                                    escapedField(QFile::decodeName(clash.path)),
+                                    escapedField(QFile::decodeName(clash.newPath)),
                                     QString::number(clash.otherId)));
     return kFailure;
 }

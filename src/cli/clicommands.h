@@ -9,6 +9,8 @@ namespace kalvero::cli {
 int runImport(Invocation& call);
 // export FILE.csv: every entry, in ID order; "-" is standard output.
 int runExport(Invocation& call);
+// export --facts: one more column per fact after the entries' five.
+std::vector<QCommandLineOption> exportOptions();
 // import-csv FILE.csv [--update]: every new row of such a file, or none.
 int runImportCsv(Invocation& call);
 std::vector<QCommandLineOption> importCsvOptions();
@@ -16,6 +18,9 @@ std::vector<QCommandLineOption> importCsvOptions();
 // name, path); those on drives that are not connected apart.
 int runMissing(Invocation& call);
 std::vector<QCommandLineOption> missingOptions();
+// info ID|PATH... [--json]: every text and fact of the entries named.
+int runInfo(Invocation& call);
+std::vector<QCommandLineOption> infoOptions();
 // relink OLD_FOLDER NEW_FOLDER [--dry-run]: moves the entries under a folder.
 int runRelink(Invocation& call);
 std::vector<QCommandLineOption> relinkOptions();

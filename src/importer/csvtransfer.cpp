@@ -4,6 +4,7 @@
 
 #include "store/catalogue.h"
 #include "store/dberrortext.h"
+#include "store/facts.h"
 #include "store/transaction.h"
 
 #include <csv.h>
@@ -179,15 +180,44 @@ bool put(QIODevice& out, const QByteArray& bytes) {
     return true;
 }
 
+// The export's statement: the five columns, then with `facts` one column per
+// fact (NULL for every entry when the catalogue has no facts table).
+QByteArray exportSelect(const store::Connection& connection, bool facts) {
+    QByteArray select = "select S.ID, S.NameData, S.FilePath, S.Category, S.DescriptionData";
+    if (facts && store::hasFactsTable(connection))
+        return select + ", " + store::factColumnsSql() +
+               " from SoundData S left join SoundFacts F on F.ID = S.ID order by S.ID";
+    for (int f = 0; facts && f < store::kFactCount; ++f) select += ", NULL";
+    return select + " from SoundData S order by S.ID";
+}
+
+// A fact's field after the five: numbers bare, texts quoted, nothing for none.
+void appendFact(QByteArray& chunk, const store::Statement& rows, int f) {
+    const int column = 5 + f;
+    chunk += ',';
+    if (rows.isNull(column)) return;
+    int bytes = 0;
+    const char* text = rows.text(column, bytes);
+    if (store::isNumericFact(store::Fact(f)))
+        chunk.append(text, bytes);
+    else
+        appendQuoted(chunk, QByteArrayView(text, bytes));
+}
+
 // Writes the catalogue onto `out`. On a write failure `outcome.error` is the
 // device's own reason, for the caller to word.
-Written writeCatalogue(const QString& cataloguePath, QIODevice& out, CsvOutcome& outcome) {
+Written writeCatalogue(const QString& cataloguePath, QIODevice& out, bool facts,
+                       CsvOutcome& outcome) {
     try {
         store::Connection connection = openExisting(cataloguePath);
-        store::Statement rows(connection,
-                              QByteArrayLiteral("select ID, NameData, FilePath, Category, "
-                                                "DescriptionData from SoundData order by ID"));
+        store::Statement rows(connection, exportSelect(connection, facts));
         QByteArray chunk(kCsvHeader);
+        if (facts) {
+            chunk.chop(2);
+            for (int f = 0; f < store::kFactCount; ++f)
+                chunk += ',' + QByteArray(store::factName(store::Fact(f)));
+            chunk += "\r\n";
+        }
         while (rows.step()) {
             TextViews texts;
             for (int c = 0; c < 4; ++c) {
@@ -199,6 +229,11 @@ Written writeCatalogue(const QString& cataloguePath, QIODevice& out, CsvOutcome&
             int idBytes = 0;
             const char* id = rows.text(0, idBytes);
             appendCsvRow(chunk, QByteArrayView(id, idBytes), texts);
+            if (facts) {
+                chunk.chop(2);
+                for (int f = 0; f < store::kFactCount; ++f) appendFact(chunk, rows, f);
+                chunk += "\r\n";
+            }
             ++outcome.rows;
             if (chunk.size() > (1 << 20)) {
                 if (!put(out, chunk)) {
@@ -476,15 +511,16 @@ bool isCatalogueFile(const QString& cataloguePath, const QString& path) {
     return false;
 }
 
-CsvOutcome exportCsv(const QString& cataloguePath, QIODevice& out, const QString& outName) {
+CsvOutcome exportCsv(const QString& cataloguePath, QIODevice& out, const QString& outName,
+                     bool facts) {
     CsvOutcome outcome;
-    const Written written = writeCatalogue(cataloguePath, out, outcome);
+    const Written written = writeCatalogue(cataloguePath, out, facts, outcome);
     if (written == Written::WriteFailed) outcome.error = writeFailure(outName, outcome.error);
     outcome.ok = written == Written::Ok;
     return outcome;
 }
 
-CsvOutcome exportCsv(const QString& cataloguePath, const QString& csvPath) {
+CsvOutcome exportCsv(const QString& cataloguePath, const QString& csvPath, bool facts) {
     CsvOutcome outcome;
     const QString shown = QDir::toNativeSeparators(csvPath);
     if (isCatalogueFile(cataloguePath, csvPath)) {
@@ -503,7 +539,7 @@ CsvOutcome exportCsv(const QString& cataloguePath, const QString& csvPath) {
             outcome.error = writeFailure(csvPath, device.errorString());
             return outcome;
         }
-        return exportCsv(cataloguePath, device, csvPath);
+        return exportCsv(cataloguePath, device, csvPath, facts);
     }
     const bool existed = target.exists();
     QSaveFile file(csvPath);
@@ -511,7 +547,7 @@ CsvOutcome exportCsv(const QString& cataloguePath, const QString& csvPath) {
         outcome.error = writeFailure(csvPath, file.errorString());
         return outcome;
     }
-    const Written written = writeCatalogue(cataloguePath, file, outcome);
+    const Written written = writeCatalogue(cataloguePath, file, facts, outcome);
     if (written == Written::Ok && file.commit()) {
         outcome.ok = true;
         return outcome;

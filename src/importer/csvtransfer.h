@@ -35,11 +35,15 @@ struct CsvOutcome {
 // the export is complete, and stays as it was when it fails; a device or a
 // pipe (/dev/stdout, a FIFO) is written directly. The catalogue file and the
 // journal files beside it are refused, by whatever path they are named.
-CsvOutcome exportCsv(const QString& cataloguePath, const QString& csvPath);
+// With `facts`, one column per fact the import read follows the five, named
+// as in the facts table and empty where an entry has none; import-csv
+// ignores those columns, so the five read back as they were.
+CsvOutcome exportCsv(const QString& cataloguePath, const QString& csvPath, bool facts = false);
 
 // The same onto a device already open for writing, such as standard output;
 // `outName` names it in a message.
-CsvOutcome exportCsv(const QString& cataloguePath, QIODevice& out, const QString& outName);
+CsvOutcome exportCsv(const QString& cataloguePath, QIODevice& out, const QString& outName,
+                     bool facts = false);
 
 // Whether writing `path` would write over the catalogue file or one of the
 // files the engine keeps beside it (-journal, -wal, -shm), through links,

@@ -3,6 +3,7 @@
 #include "importer/soundinfo.h"
 #include "importer/soundwalk.h"
 #include "store/catalogue.h"
+#include "store/facts.h"
 #include "store/transaction.h"
 
 #include <QElapsedTimer>
@@ -26,21 +27,9 @@ struct Pending {
     QByteArray name;
     QByteArray category;
     QByteArray description;
+    store::FactValues facts;
 };
 using Batch = std::vector<Pending>;
-
-// The text between the last '/' and the last '.' after it (or the end).
-QByteArrayView baseName(QByteArrayView path) {
-    QByteArrayView name = path.sliced(path.lastIndexOf('/') + 1);
-    const qsizetype dot = name.lastIndexOf('.');
-    return dot > 0 ? name.first(dot) : name;
-}
-
-// The name of the folder that holds the file.
-QByteArrayView folderName(QByteArrayView path) {
-    const QByteArrayView folder = path.first(std::max<qsizetype>(path.lastIndexOf('/'), 0));
-    return folder.sliced(folder.lastIndexOf('/') + 1);
-}
 
 // Stores batches on a thread of its own, so that reading the next files goes
 // on while one batch is written. One batch waits at most: memory stays bounded.
@@ -115,6 +104,10 @@ private:
                 insert_.emplace(connection_, QByteArrayLiteral(
                                                  "insert into SoundData (NameData, FilePath, "
                                                  "Category, DescriptionData) values (?, ?, ?, ?)"));
+            if (!facts_) {
+                store::prepareFactsTable(connection_);
+                facts_.emplace(connection_);
+            }
             qint64 added = 0, skipped = 0;
             for (const Pending& entry : batch) {
                 if (!storedByOthers_.empty() &&
@@ -129,6 +122,7 @@ private:
                 insert_->bindText(3, entry.category);
                 insert_->bindText(4, entry.description);
                 insert_->step();
+                facts_->write(sqlite3_last_insert_rowid(connection_.handle()), entry.facts);
                 ++added;
             }
             insert_->reset();
@@ -141,6 +135,7 @@ private:
         } catch (...) {
             // The transaction rolls back: nothing of the batch stays.
             if (insert_) insert_->reset();
+            facts_.reset();
             throw;
         }
     }
@@ -151,6 +146,7 @@ private:
     // Paths other programs stored while this import ran.
     std::unordered_set<std::string> storedByOthers_;
     std::optional<store::Statement> insert_;
+    std::optional<store::FactsWriter> facts_;
 
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -228,14 +224,11 @@ private:
             } else {
                 Pending entry;
                 entry.path = path;
-                entry.name =
-                    info.title.isEmpty() ? baseName(path).toByteArray() : info.title.toUtf8();
-                entry.category = folderName(path).toByteArray();
-                QString description = info.description;
-                if (!info.summary.isEmpty())
-                    description +=
-                        (description.isEmpty() ? QString() : QStringLiteral(" | ")) + info.summary;
-                entry.description = description.toUtf8();
+                const EntryTexts texts = entryTexts(path, info);
+                entry.name = texts.name.toUtf8();
+                entry.category = texts.category.toUtf8();
+                entry.description = texts.description.toUtf8();
+                entry.facts = factValues(info);
                 pending_.push_back(std::move(entry));
             }
         }

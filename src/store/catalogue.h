@@ -43,6 +43,8 @@ public:
     Statement query(const QString& sql);
     // Closes the connection if it is open.
     void end();
+    // The open connection, for the store's functions that take one.
+    const Connection& connection() const { return connection_; }
 
     // From the next begin on, every statement hands `turn` control about every
     // `intervalMs` while it runs, and stops when the turn returns false.

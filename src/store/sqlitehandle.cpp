@@ -110,6 +110,13 @@ void Statement::bindText(int index, const QByteArray& utf8) {
     if (rc != SQLITE_OK) connection_->fail(rc, sql_);
 }
 
+void Statement::bindText(int index, QStringView text) {
+    const int rc = sqlite3_bind_text64(stmt_, index, reinterpret_cast<const char*>(text.utf16()),
+                                       static_cast<sqlite3_uint64>(text.size()) * 2,
+                                       SQLITE_TRANSIENT, SQLITE_UTF16);
+    if (rc != SQLITE_OK) connection_->fail(rc, sql_);
+}
+
 void Statement::bindNull(int index) {
     const int rc = sqlite3_bind_null(stmt_, index);
     if (rc != SQLITE_OK) connection_->fail(rc, sql_);

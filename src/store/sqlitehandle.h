@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringView>
 #include <stdexcept>
 
 namespace kalvero::store {
@@ -74,6 +75,8 @@ public:
     // Bound values, parameters counted from 1. The text is copied, so the
     // caller's buffer may go away before the step. Throw DbError on failure.
     void bindText(int index, const QByteArray& utf8);
+    // The same from UTF-16, converted by the engine: no copy on our side.
+    void bindText(int index, QStringView text);
     void bindNull(int index);
     void bindInt64(int index, qint64 value);
     // Makes the statement ready to run again; bindings are kept.

@@ -3,6 +3,7 @@
 #include "desktop/appicon.h"
 #include "prefs/maker.h"
 #include "store/dberrortext.h"
+#include "window/factstips.h"
 #include "window/listview1.h"
 #include "window/units.h"
 
@@ -143,6 +144,7 @@ void Form1::buildControls() {
     Check1->setGeometry(twipsRect(8400, 480, 1815, 255));
 
     ListView1 = new window::ListView1(client);
+    new window::EntryFactsTips(ListView1, catalogue_.filePath());
     listTwips_ = QRectF(120, 1800, 10695, 2535);
     applyListGeometry();
 

@@ -121,6 +121,8 @@ private slots:
     void regionBecomesAFile_data();
     void regionBecomesAFile();
     void summaryNeverRunsOffTheWindow();
+    void showsWhatTheFileSays_data();
+    void showsWhatTheFileSays();
 
 private:
     QString output() const { return dir_.filePath(QStringLiteral("played.raw")); }
@@ -180,9 +182,10 @@ void PlayerWindowTest::playsToTheEndAndCloses() {
     // The waveform holds the focus, so Space pauses rather than presses a button.
     QCOMPARE(window.focusWidget(), parts.waveform);
     QVERIFY(parts.waveform->isVisible());
-    QVERIFY(parts.summary->text().contains(QLatin1String("stereo")));
-    QVERIFY2(parts.summary->text().contains(QLatin1String("32 bit float")),
-             qPrintable(parts.summary->text()));
+    // The catalogue's summary of the same file, word for word.
+    QCOMPARE(parts.summary->text(),
+             frames > 0 ? QStringLiteral("WAV 22050 Hz 32-bit float stereo 0:00.10")
+                        : QStringLiteral("WAV 22050 Hz 32-bit float stereo 0:00.00"));
     QVERIFY2(parts.time->text().endsWith(frames > 0 ? QLatin1String(" / 0:00.1")
                                                     : QLatin1String(" / 0:00.0")),
              qPrintable(parts.time->text()));
@@ -615,6 +618,52 @@ void PlayerWindowTest::summaryNeverRunsOffTheWindow() {
     QVERIFY(summary->shownText().endsWith(QChar(0x2026)));
     summary->grab();
     QCOMPARE(summary->toolTip(), summary->text());
+    window.stop();
+}
+
+void PlayerWindowTest::showsWhatTheFileSays_data() {
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QString>("comment");
+    QTest::addColumn<QString>("facts");
+    const QString note = QString(400, QLatin1Char('n'));
+    QTest::newRow("tags and a UCS name")
+        << QStringLiteral("DOORWood_Creak Slow_JD_MYLIB.wav") << QStringLiteral("Slow creak")
+        << QStringLiteral(
+               "Old door\nSlow creak\n"
+               "Category: DOORS-WOOD \u00b7 Creator: Ann Artist \u00b7 Library: Doors");
+    QTest::newRow("a long note is shortened")
+        << QStringLiteral("plain.wav") << note
+        << QStringLiteral("Old door\n") + note.left(300) + QChar(0x2026) +
+               QStringLiteral("\nCreator: Ann Artist \u00b7 Library: Doors");
+}
+
+void PlayerWindowTest::showsWhatTheFileSays() {
+    QFETCH(QString, fileName);
+    QFETCH(QString, comment);
+    QFETCH(QString, facts);
+    const QString path = dir_.filePath(fileName);
+    SF_INFO info{};
+    info.samplerate = 22050;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    QVERIFY(file);
+    sf_set_string(file, SF_STR_TITLE, "Old door");
+    sf_set_string(file, SF_STR_COMMENT, comment.toUtf8().constData());
+    sf_set_string(file, SF_STR_ARTIST, "Ann Artist");
+    sf_set_string(file, SF_STR_ALBUM, "Doors");
+    const std::vector<short> silence(2205);
+    sf_writef_short(file, silence.data(), 2205);
+    sf_close(file);
+
+    PlayerWindow window(QFile::encodeName(path));
+    window.show();
+    window.start();
+    const QLabel* line = window.findChild<QLabel*>(QStringLiteral("factsLabel"));
+    QVERIFY(line);
+    QCOMPARE(line->text(), facts);
+    QVERIFY(line->isVisible());
+    QCOMPARE(partsOf(window).summary->text(), QStringLiteral("WAV 22050 Hz 16-bit mono 0:00.10"));
     window.stop();
 }
 

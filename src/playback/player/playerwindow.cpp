@@ -1,7 +1,9 @@
 #include "playback/player/playerwindow.h"
 
+#include "importer/soundinfo.h"
 #include "playback/player/audiooutput.h"
 #include "playback/player/elidedlabel.h"
+#include "playback/player/factsline.h"
 #include "playback/player/onevoice.h"
 #include "playback/player/peaks.h"
 #include "playback/player/soundfile.h"
@@ -60,6 +62,7 @@ PlayerWindow::PlayerWindow(QByteArray nativePath, QWidget* parent)
       waveform_(new WaveformView(this)),
       timeLabel_(new QLabel(this)),
       summaryLabel_(new ElidedLabel(this)),
+      factsLabel_(new QLabel(this)),
       messageLabel_(new QLabel(this)),
       pauseButton_(new QPushButton(QStringLiteral("Pause"), this)),
       stopButton_(new QPushButton(QStringLiteral("Stop"), this)),
@@ -82,6 +85,12 @@ PlayerWindow::PlayerWindow(QByteArray nativePath, QWidget* parent)
     summaryLabel_->setTextFormat(Qt::PlainText);
     summaryLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     summaryLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    factsLabel_->setObjectName(QStringLiteral("factsLabel"));
+    factsLabel_->setTextFormat(Qt::PlainText);
+    factsLabel_->setWordWrap(true);
+    factsLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    factsLabel_->hide();
 
     messageLabel_->setObjectName(QStringLiteral("messageLabel"));
     messageLabel_->setTextFormat(Qt::PlainText);
@@ -142,6 +151,7 @@ PlayerWindow::PlayerWindow(QByteArray nativePath, QWidget* parent)
     layout->addWidget(fileNameLabel_);
     layout->addWidget(waveform_, 1);
     layout->addLayout(details);
+    layout->addWidget(factsLabel_);
     layout->addWidget(messageLabel_);
     layout->addLayout(buttons);
     setMinimumWidth(420);
@@ -207,7 +217,6 @@ void PlayerWindow::openAndPlay() {
         showFailure(reason, ExitCode::CannotPlay);
         return;
     }
-    summaryLabel_->setText(next->technicalSummary());
     const qint64 length = next->frames();
     waveform_->setSeekable(length > 0);
     waveform_->reset(length > 0 ? static_cast<int>(std::min<qint64>(length, kOverviewColumns)) : 0);
@@ -234,6 +243,12 @@ void PlayerWindow::openAndPlay() {
         scanner_->start(nativePath_, length, static_cast<int>(waveform_->peaks().size()));
     pauseButton_->setEnabled(true);
     pollTimer_->start();
+    // Read once the sound plays, so that a long MP3's frame count delays nothing.
+    const importer::SoundInfo about = importer::readSoundInfo(nativePath_);
+    summaryLabel_->setText(about.summary);
+    factsLabel_->setText(factsLine(about));
+    factsLabel_->setToolTip(about.description);
+    factsLabel_->setVisible(!factsLabel_->text().isEmpty());
 }
 
 bool PlayerWindow::isPlaying() const {

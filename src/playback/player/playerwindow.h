@@ -114,6 +114,8 @@ private:
     WaveformView* waveform_;
     QLabel* timeLabel_;
     QLabel* summaryLabel_;
+    // What the file says it is: title, description, UCS category, creator, library.
+    QLabel* factsLabel_;
     QLabel* messageLabel_;
     QPushButton* pauseButton_;
     QPushButton* stopButton_;

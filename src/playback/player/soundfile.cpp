@@ -61,7 +61,9 @@ std::unique_ptr<SoundFile> SoundFile::open(const QByteArray& nativePath, QString
     // The file checked above is the one decoded. The descriptor stays ours
     // to close, whether libsndfile accepts the file or not.
     SF_INFO info{};
-    SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
+    // Ogg FLAC is looked for first: a failed sf_open_fd closes the descriptor.
+    std::unique_ptr<OggFlacStream> oggFlac = OggFlacStream::fromFile(fd);
+    SNDFILE* file = oggFlac ? oggFlac->open(info) : sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
     if (file == nullptr) {
         ::close(fd);
         reason = QStringLiteral("it is not a sound file that KZW4 can decode (%1)")
@@ -69,6 +71,7 @@ std::unique_ptr<SoundFile> SoundFile::open(const QByteArray& nativePath, QString
         return nullptr;
     }
     std::unique_ptr<SoundFile> sound(new SoundFile(file, fd, info));
+    sound->oggFlac_ = std::move(oggFlac);
     if (info.channels < 1 || info.channels > kMaxChannels) {
         reason = QStringLiteral("it has %1 channels, and at most %2 can be played")
                      .arg(info.channels)
@@ -111,26 +114,6 @@ bool SoundFile::broadcastInfo(SF_BROADCAST_INFO& info) const {
 
 bool SoundFile::seek(sf_count_t frame) {
     return frame >= 0 && sf_seek(file_, frame, SEEK_SET) == frame;
-}
-
-QString SoundFile::technicalSummary() const {
-    auto formatName = [](int format) {
-        SF_FORMAT_INFO info{};
-        info.format = format;
-        if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) != 0 || !info.name)
-            return QString();
-        return QString::fromUtf8(info.name);
-    };
-    QStringList parts;
-    const QString container = formatName(info_.format & SF_FORMAT_TYPEMASK);
-    const QString encoding = formatName(info_.format & SF_FORMAT_SUBMASK);
-    if (!container.isEmpty()) parts << container;
-    if (!encoding.isEmpty()) parts << encoding;
-    parts << (info_.channels == 1   ? QStringLiteral("mono")
-              : info_.channels == 2 ? QStringLiteral("stereo")
-                                    : QStringLiteral("%1 channels").arg(info_.channels));
-    parts << QStringLiteral("%L1 Hz").arg(info_.samplerate);
-    return parts.join(QStringLiteral(", "));
 }
 
 QString SoundFile::faultText() const {

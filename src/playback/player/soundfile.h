@@ -1,5 +1,7 @@
 #pragma once
 
+#include "playback/player/oggflacstream.h"
+
 #include <sndfile.h>
 #include <QByteArray>
 #include <QString>
@@ -36,8 +38,6 @@ public:
     bool broadcastInfo(SF_BROADCAST_INFO& info) const;
     // Moves the next read to `frame`; false when the file cannot seek there.
     bool seek(sf_count_t frame);
-    // The container, the encoding, the channels and the rate, in one line.
-    QString technicalSummary() const;
     // Why decoding stopped, when it stopped on a fault; empty otherwise.
     QString faultText() const;
 
@@ -50,6 +50,8 @@ private:
     SNDFILE* file_;
     int fd_;
     SF_INFO info_;
+    // Set for Ogg FLAC, which libsndfile reads from this rewrapped copy.
+    std::unique_ptr<OggFlacStream> oggFlac_;
 };
 
 }  // namespace kalvero::player

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "store/sqlitehandle.h"
+
+#include <QString>
+#include <array>
+#include <optional>
+
+namespace kalvero::store {
+
+// What the import read from an entry's sound file beyond the four texts:
+// tags, UCS fields and technical facts. They live in a table of their own,
+// SoundFacts, beside SoundData in the same file, one row per entry keyed by
+// its ID. The table has no trigger and no constraint, so a program that knows
+// nothing of it opens, changes and deletes entries as before; facts whose
+// entry is gone are never shown (every read joins SoundData) and are cleared
+// at the next import. Entries with no facts (added by hand or from CSV) are
+// as valid as any.
+
+enum class Fact {
+    Title,
+    Description,
+    Artist,
+    Originator,
+    OriginatorReference,
+    OriginationDate,
+    Keywords,
+    Genre,
+    Library,
+    Copyright,
+    CatID,
+    UCSCategory,
+    UserCategory,
+    VendorCategory,
+    FXName,
+    CreatorID,
+    SourceID,
+    UserData,
+    Container,
+    Codec,
+    SampleRate,
+    BitDepth,
+    Channels,
+    Frames,
+    Duration,
+    FileSize,
+    Modified,
+    Count
+};
+inline constexpr int kFactCount = int(Fact::Count);
+
+// A fact's column in SoundFacts, which is also its name in kalvero-cli's
+// output and its CSV column.
+const char* factName(Fact fact);
+// Whether the column holds whole numbers.
+bool isNumericFact(Fact fact);
+
+// One entry's facts; an empty text is a fact not known.
+class FactValues {
+public:
+    QString& operator[](Fact fact) { return values_[size_t(fact)]; }
+    const QString& operator[](Fact fact) const { return values_[size_t(fact)]; }
+    bool isEmpty() const;
+
+private:
+    std::array<QString, kFactCount> values_;
+};
+
+// Whether the catalogue has the table.
+bool hasFactsTable(const Connection& connection);
+
+// For writers: makes the table when it is missing, adds the columns this
+// program knows and an older table lacks, and clears facts whose entry is
+// gone. Runs on the caller's transaction.
+void prepareFactsTable(Connection& connection);
+
+// Writes the facts of entries just added, on the caller's transaction. The
+// table must be prepared.
+class FactsWriter {
+public:
+    explicit FactsWriter(Connection& connection);
+    // Replaces whatever a row of that ID held before.
+    void write(qint64 id, const FactValues& facts);
+
+private:
+    Statement insert_;
+};
+
+// The facts of the entry `id`; nothing when it has none, or is gone, or the
+// catalogue has no table.
+std::optional<FactValues> readFacts(const Connection& connection, qint64 id);
+
+// "F.Title, F.Description, ..." for a select that joins SoundFacts as F.
+QByteArray factColumnsSql();
+// The facts from such a select's row, whose first fact column is `first`.
+FactValues factsFromRow(const Statement& row, int first);
+
+}  // namespace kalvero::store
