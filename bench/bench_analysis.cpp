@@ -5,6 +5,7 @@
 // same decode, the audio hash and the EBU R128 meter in one pass), each the
 // median of the repetitions, on one thread.
 
+#include "benchdata.h"
 #include "reconcile/audioanalysis.h"
 
 #include <sndfile.h>
@@ -21,6 +22,8 @@
 #include <vector>
 
 using namespace kalvero;
+using bench::cpuMs;
+using bench::median;
 
 namespace {
 
@@ -80,18 +83,6 @@ QStringList cachedSet(const QString& cacheRoot, int files, double seconds) {
     QFile mark(done);
     mark.open(QIODevice::WriteOnly);
     return paths;
-}
-
-double cpuMs() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 // The floor: every file decoded as the analysis decodes it, into the same

@@ -7,6 +7,7 @@
 // iXML, FLAC, MP3, Ogg Vorbis, Opus); then the longest wait between two turns
 // of the window's event loop while the window imports the first tree.
 
+#include "benchdata.h"
 #include "importer/folderimport.h"
 #include "importer/soundwalk.h"
 #include "taggedsounds.h"
@@ -27,6 +28,8 @@
 #include <vector>
 
 using namespace kalvero;
+using bench::cpuMs;
+using bench::median;
 
 namespace {
 
@@ -133,20 +136,6 @@ QString cachedTaggedTree(const QString& cacheRoot, int files) {
     QFile mark(done);
     mark.open(QIODevice::WriteOnly);
     return root;
-}
-
-// CPU time of the whole process (every thread), in milliseconds: on a busy
-// machine it shows the work apart from the waiting.
-double cpuMs() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 // The floor: the same walk, each file opened and closed by libsndfile.

@@ -2,6 +2,7 @@
 
 #include "store/catalogue.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 #include <QDir>
 #include <QFile>
@@ -189,6 +190,18 @@ double GapMeter::stop() {
     const qint64 now = clock_.nsecsElapsed();
     longest_ = std::max(longest_, now - last_);
     return static_cast<double>(longest_) / 1e6;
+}
+
+double cpuMs() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 qint64 residentBytes() {

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
+#include <vector>
 
 namespace kalvero::bench {
 
@@ -18,6 +19,13 @@ QString scratchCopy(const QString& programFolder, const QString& scratchRoot);
 
 // The process's resident memory in bytes.
 qint64 residentBytes();
+
+// CPU time of the whole process (every thread), in milliseconds: on a busy
+// machine it shows the work apart from the waiting.
+double cpuMs();
+
+// The middle of the repetitions' figures (0 for none).
+double median(std::vector<double> values);
 
 // A connection of its own to the catalogue in `programFolder`, keyed, its key
 // already derived, for measuring floors: with the engine's built-in `like`
