@@ -33,7 +33,7 @@ struct EntryRecord {
 QList<EntryRecord> readEntries(const store::Connection& connection, const QString& wanted) {
     const bool facts = store::hasFactsTable(connection);
     const QByteArray select = "select S.ID, S.NameData, S.FilePath, S.Category, S.DescriptionData" +
-                              (facts ? ", " + store::factColumnsSql() +
+                              (facts ? ", " + store::factColumnsSql(connection) +
                                            " from SoundData S left join SoundFacts F on "
                                            "F.ID = S.ID"
                                      : QByteArray(" from SoundData S"));
