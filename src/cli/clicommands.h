@@ -30,5 +30,9 @@ std::vector<QCommandLineOption> pruneOptions();
 // duplicates [--json]: the entries that name the same path, grouped.
 int runDuplicates(Invocation& call);
 std::vector<QCommandLineOption> duplicatesOptions();
+// analyse [--all]: analyses the entries' files that changed or were never
+// analysed, and keeps the results among their facts.
+int runAnalyse(Invocation& call);
+std::vector<QCommandLineOption> analyseOptions();
 
 }  // namespace kalvero::cli

@@ -1,10 +1,14 @@
-// kalvero-cli's missing, prune and duplicates over a temporary tree whose media
+// kalvero-cli's missing, prune, duplicates and analyse over a temporary tree whose media
 // folders and mount points are given to the scan; the mount table; the list's tooltip.
 
 #include "reconcile/drives.h"
+#include "store/catalogue.h"
 #include "testsupport.h"
 #include "window/fileexistence.h"
 
+#include <sndfile.h>
+
+#include <QProcess>
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <QtTest>
@@ -36,6 +40,18 @@ reconcile::Volumes volumesIn(const QString& root, const QStringList& mounts) {
         points);
 }
 
+// A short tone of its own for each `n`, as a 16-bit stereo WAV file.
+bool writeTone(const QString& path, int n) {
+    SF_INFO info{0, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!file) return false;
+    std::vector<short> samples(2 * 12000);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = short((i * (n + 1)) % 20000);
+    const bool ok = sf_write_short(file, samples.data(), sf_count_t(samples.size())) ==
+                    sf_count_t(samples.size());
+    return sf_close(file) == 0 && ok;
+}
+
 }  // namespace
 
 class UpkeepTest : public QObject {
@@ -45,6 +61,7 @@ private slots:
     void missingAndPrune();
     void duplicates_data();
     void duplicates();
+    void analyseKilledAndResumed();
     void mountTable();
     void unpluggedDriveToolTip();
 };
@@ -214,6 +231,74 @@ void UpkeepTest::duplicates() {
     // Options stay with their commands: --json is not prune's, --dry-run is prune's and relink's.
     QCOMPARE(runCli(program, {u"prune"_s, u"--json"_s}).code, 2);
     QCOMPARE(runCli(program, {u"duplicates"_s, u"--dry-run"_s}).code, 2);
+}
+
+// A run killed after its first batches keeps them; the next run analyses only
+// the rest, and a run after that only the file that changed.
+void UpkeepTest::analyseKilledAndResumed() {
+    constexpr int kSounds = 300;
+    QTemporaryDir tree;
+    const QString folder = tree.filePath(u"Sons 'é' \"音\""_s);
+    QVERIFY(QDir().mkpath(folder));
+    QList<Entry> rows;
+    for (int n = 0; n < kSounds; ++n) {
+        const QString path = folder + u"/tone %1 'q'.wav"_s.arg(n);
+        QVERIFY(writeTone(path, n));
+        rows.append({0, u"tone"_s, path, {}, {}});
+    }
+    const QString notSound = folder + u"/not a sound.wav"_s;
+    QFile text(notSound);
+    QVERIFY(text.open(QIODevice::WriteOnly) && text.write("RIFF but no more") > 0);
+    text.close();
+    rows.append({0, u"text"_s, notSound, {}, {}});
+    rows.append({0, u"gone"_s, folder + u"/gone.wav"_s, {}, {}});
+    TempProgramFolder program;
+    program.createCatalogue(rows);
+
+    QProcess first;
+    first.start(QStringLiteral(KALVERO_CLI),
+                {u"--catalogue"_s, program.cataloguePath(), u"analyse"_s});
+    QVERIFY(first.waitForStarted());
+    kalvero::store::Connection reader =
+        kalvero::store::openCatalogueFile(program.cataloguePath(), SQLITE_OPEN_READONLY);
+    sqlite3_busy_timeout(reader.handle(), 60000);
+    // Polled inside a read transaction that stays open once a batch is seen:
+    // the run cannot commit another while it is held, so what it stored is known.
+    qint64 stored = 0;
+    while (stored == 0 && first.state() == QProcess::Running) {
+        reader.exec("BEGIN");
+        try {
+            kalvero::store::Statement count(
+                reader, "select count(*) from SoundFacts where AnalysedSize is not null");
+            count.step();
+            stored = count.int64(0);
+        } catch (const kalvero::store::DbError&) {
+            // The table is not made yet.
+        }
+        if (stored == 0) {
+            reader.exec("COMMIT");
+            first.waitForFinished(5);
+        }
+    }
+    first.kill();
+    QVERIFY(first.waitForFinished());
+    reader.exec("COMMIT");
+    QVERIFY2(stored > 0 && stored < kSounds, qPrintable(QString::number(stored)));
+
+    const QString rest = u"; %1 were up to date, 1 has no file, 1 could not be analysed.\n"_s;
+    CliRun run = runCli(program, {u"analyse"_s});
+    QCOMPARE(run.out, u"Analysed %1 files"_s.arg(kSounds - stored) + rest.arg(stored));
+    QVERIFY2(run.err.contains(u"\nNot analysed: %1: Not a sound file"_s.arg(notSound)),
+             qPrintable(run.err));
+    QCOMPARE(run.code, 0);
+
+    // Other audio of the same length: only the time tells the file changed.
+    QVERIFY(writeTone(folder + u"/tone 7 'q'.wav"_s, 8));
+    run = runCli(program, {u"analyse"_s});
+    QCOMPARE(run.out, u"Analysed 1 file"_s + rest.arg(kSounds - 1));
+    run = runCli(program, {u"analyse"_s, u"--all"_s});
+    QCOMPARE(run.out,
+             u"Analysed %1 files; 1 has no file, 1 could not be analysed.\n"_s.arg(kSounds));
 }
 
 void UpkeepTest::mountTable() {
