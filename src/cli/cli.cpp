@@ -45,8 +45,10 @@ const Command kCommands[] = {
      "Removes the entries whose file is missing, and lists them as missing does; never those on "
      "a drive that is not connected, nor under a folder where most files are missing.",
      0, 0, pruneOptions, runPrune},
-    {"duplicates", "", "Lists the entries that name the same path, in groups, largest first.", 0, 0,
-     duplicatesOptions, runDuplicates},
+    {"duplicates", "",
+     "Lists the entries that name the same path, then those whose analysed audio is the same, in "
+     "groups, largest first.",
+     0, 0, duplicatesOptions, runDuplicates},
     {"analyse", "",
      "Measures the audio hash, loudness and peak of every entry's file that was not analysed "
      "since it last changed, and keeps them with the entry's facts.",

@@ -27,7 +27,8 @@ std::vector<QCommandLineOption> relinkOptions();
 // prune [--dry-run]: removes the entries whose file is missing.
 int runPrune(Invocation& call);
 std::vector<QCommandLineOption> pruneOptions();
-// duplicates [--json]: the entries that name the same path, grouped.
+// duplicates [--json]: the entries that name the same path, then those with
+// the same analysed audio, grouped.
 int runDuplicates(Invocation& call);
 std::vector<QCommandLineOption> duplicatesOptions();
 // analyse [--all]: analyses the entries' files that changed or were never

@@ -81,6 +81,11 @@ QSet<QByteArray> presentColumns(const Connection& connection) {
 
 }  // namespace
 
+bool hasFactColumn(const Connection& connection, Fact fact) {
+    return hasFactsTable(connection) &&
+           presentColumns(connection).contains(QByteArray(factName(fact)).toLower());
+}
+
 void prepareFactsTable(Connection& connection) {
     if (!hasFactsTable(connection)) {
         QByteArray create = "CREATE TABLE SoundFacts (ID INTEGER PRIMARY KEY";

@@ -80,6 +80,9 @@ private:
 // Whether the catalogue has the table.
 bool hasFactsTable(const Connection& connection);
 
+// Whether the table has the fact's column (a table made by an earlier version may lack it).
+bool hasFactColumn(const Connection& connection, Fact fact);
+
 // For writers: makes the table when it is missing, adds the columns this
 // program knows and an older table lacks, and clears facts whose entry is
 // gone. Runs on the caller's transaction.

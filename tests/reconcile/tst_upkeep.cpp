@@ -3,6 +3,8 @@
 
 #include "reconcile/drives.h"
 #include "store/catalogue.h"
+#include "store/facts.h"
+#include "store/transaction.h"
 #include "testsupport.h"
 #include "window/fileexistence.h"
 
@@ -187,35 +189,54 @@ void UpkeepTest::missingAndPrune() {
 }
 
 void UpkeepTest::duplicates_data() {
-    QTest::addColumn<QStringList>("paths");  // IDs from 1
+    QTest::addColumn<QStringList>("paths");   // IDs from 1
+    QTest::addColumn<QStringList>("hashes");  // the stored analyses' hashes; empty: none
     QTest::addColumn<bool>("json");
     QTest::addColumn<QString>("out");
     QTest::addColumn<QString>("said");
     const QString none = u"No two entries name the same path.\n"_s;
-    QTest::newRow("none") << QStringList{u"/a.wav"_s, u"/b.wav"_s} << false << QString() << none;
+    QTest::newRow("none") << QStringList{u"/a.wav"_s, u"/b.wav"_s} << QStringList() << false
+                          << QString() << none;
     const QString nfc = u"/é 'q'.wav"_s;
     QTest::newRow("letter case and Unicode forms are other paths")
         << QStringList{u"/A.wav"_s, u"/a.wav"_s, nfc, nfc.normalized(QString::NormalizationForm_D)}
-        << false << QString() << none;
+        << QStringList() << false << QString() << none;
     const QString a = u"/x/a 100%.wav"_s, b = u"/y/\"b\".wav"_s, c = u"/z/音.wav"_s;
     QTest::newRow("largest group first, then by first ID")
-        << QStringList{a, b, b, a, b, c, c} << false
+        << QStringList{a, b, b, a, b, c, c} << QStringList() << false
         << u"2\t%2\n3\t%2\n5\t%2\n\n1\t%1\n4\t%1\n\n6\t%3\n7\t%3\n"_s.arg(a, b, c)
         << u"3 paths are named by more than one entry (7 entries).\n"_s;
     QTest::newRow("no path is no shared path, a tab is written escaped")
-        << QStringList{QString(), QString(), u"/t\tab.wav"_s, u"/t\tab.wav"_s} << false
-        << u"3\t/t\\tab.wav\n4\t/t\\tab.wav\n"_s
+        << QStringList{QString(), QString(), u"/t\tab.wav"_s, u"/t\tab.wav"_s} << QStringList()
+        << false << u"3\t/t\\tab.wav\n4\t/t\\tab.wav\n"_s
         << u"1 path is named by more than one entry (2 entries).\n"_s;
     QTest::newRow("as JSON")
-        << QStringList{u"/s/\"q\" \\ é.wav"_s, u"/o.wav"_s, u"/s/\"q\" \\ é.wav"_s} << true
+        << QStringList{u"/s/\"q\" \\ é.wav"_s, u"/o.wav"_s, u"/s/\"q\" \\ é.wav"_s} << QStringList()
+        << true
         << u"{\"groups\":[{\"entries\":[{\"id\":1,\"path\":\"/s/\\\"q\\\" \\\\ "
            "é.wav\"},{\"id\":3,\"path\":\"/s/\\\"q\\\" \\\\ é.wav\"}],\"key\":"
            "\"/s/\\\"q\\\" \\\\ é.wav\",\"same\":\"path\"}]}\n"_s
         << u"1 path is named by more than one entry (2 entries).\n"_s;
+    const QString h1 = u"aa01"_s, h2 = u"bb02"_s;
+    QTest::newRow("same audio; entries not analysed are not grouped")
+        << QStringList{u"/1 'é'.wav"_s, u"/2.wav"_s, u"/3 音.flac"_s, u"/4.wav"_s, u"/5.aif"_s}
+        << QStringList{h1, h2, h1, QString(), h1} << false
+        << u"1\t/1 'é'.wav\t%1\n3\t/3 音.flac\t%1\n5\t/5.aif\t%1\n"_s.arg(h1)
+        << none + u"1 sound is the audio of more than one entry (3 entries).\n"_s;
+    QTest::newRow("both kinds, as JSON")
+        << QStringList{u"/p.wav"_s, u"/p.wav"_s, u"/q.wav"_s} << QStringList{h2, h2, h2} << true
+        << u"{\"groups\":[{\"entries\":[{\"id\":1,\"path\":\"/p.wav\"},{\"id\":2,\"path\":\"/"
+           u"p.wav\"}],"
+           "\"key\":\"/p.wav\",\"same\":\"path\"},{\"entries\":[{\"id\":1,\"path\":\"/p.wav\"},"
+           "{\"id\":2,\"path\":\"/p.wav\"},{\"id\":3,\"path\":\"/q.wav\"}],\"key\":\"%1\",\"same\":"
+           "\"audio\"}]}\n"_s.arg(h2)
+        << u"1 path is named by more than one entry (2 entries).\n1 sound is the audio of more "
+           "than one entry (3 entries).\n"_s;
 }
 
 void UpkeepTest::duplicates() {
     QFETCH(QStringList, paths);
+    QFETCH(QStringList, hashes);
     QFETCH(bool, json);
     QFETCH(QString, out);
     QFETCH(QString, said);
@@ -223,6 +244,19 @@ void UpkeepTest::duplicates() {
     QList<Entry> rows;
     for (const QString& path : paths) rows.append({0, u"n"_s, path, {}, {}});
     program.createCatalogue(rows);
+    if (!hashes.isEmpty()) {
+        kalvero::store::Connection connection =
+            kalvero::store::openCatalogueFile(program.cataloguePath(), SQLITE_OPEN_READWRITE);
+        kalvero::store::Transaction transaction(connection);
+        kalvero::store::prepareFactsTable(connection);
+        kalvero::store::FactsUpdater updater(connection, {kalvero::store::Fact::AudioHash});
+        kalvero::store::FactValues values;
+        for (qsizetype i = 0; i < hashes.size(); ++i) {
+            values[kalvero::store::Fact::AudioHash] = hashes[i];
+            updater.write(i + 1, values);
+        }
+        transaction.commit();
+    }
     const CliRun run = runCli(
         program, json ? QStringList{u"duplicates"_s, u"--json"_s} : QStringList{u"duplicates"_s});
     QCOMPARE(run.out, out);
