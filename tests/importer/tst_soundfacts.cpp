@@ -437,11 +437,12 @@ void TestSoundFacts::analysisBesideTheImportsFacts() {
     QCOMPARE((*before)[Fact::Title], hostile);
     QVERIFY((*before)[Fact::AudioHash].isEmpty());
 
-    const QList<Fact> analysed{Fact::AudioHash, Fact::Loudness, Fact::SamplePeak,
-                               Fact::AnalysedSize, Fact::AnalysedModified};
+    const QList<Fact> analysed{Fact::AudioHash,  Fact::Loudness,     Fact::LoudnessRange,
+                               Fact::SamplePeak, Fact::AnalysedSize, Fact::AnalysedModified};
     store::FactValues values;
     values[Fact::AudioHash] = u"00ff"_s;
     values[Fact::Loudness] = u"-inf"_s;
+    values[Fact::LoudnessRange] = u"7.5"_s;
     values[Fact::SamplePeak] = u"-6.0"_s;
     values[Fact::AnalysedSize] = u"7"_s;
     values[Fact::AnalysedModified] = u"1796742976690591165"_s;
@@ -463,6 +464,14 @@ void TestSoundFacts::analysisBesideTheImportsFacts() {
                    u"select count(*) from SoundFacts; select typeof(AnalysedModified) from "
                    "SoundFacts where ID = 2;"_s),
              u"2\ninteger"_s);
+    // info shows the measures with their units, silence too; JSON keeps the stored text.
+    QString out;
+    QCOMPARE(cli(folder.cataloguePath(), {u"info"_s, u"1"_s}, &out), 0);
+    for (const QString& line : {u"Title: "_s + hostile, u"Loudness: -inf LUFS"_s,
+                                u"LoudnessRange: 7.5 LU"_s, u"SamplePeak: -6.0 dBFS"_s})
+        QVERIFY2(out.split(u'\n').contains(line), qPrintable(out));
+    QCOMPARE(cli(folder.cataloguePath(), {u"info"_s, u"--json"_s, u"2"_s}, &out), 0);
+    QCOMPARE(QJsonDocument::fromJson(out.toUtf8())[0][u"Loudness"_s].toString(), u"-inf"_s);
 }
 
 // The player's reading path: the same sine as Ogg FLAC and as native FLAC
