@@ -1,16 +1,20 @@
 #include "cli/cli.h"
 
 #include "cli/clicommands.h"
+#include "importer/counted.h"
 #include "importer/folderimport.h"
 #include "store/catalogue.h"
 #include "store/dberrortext.h"
 
 #include <unistd.h>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <thread>
 
 namespace kalvero::cli {
 
@@ -41,8 +45,14 @@ const Command kCommands[] = {
      "Removes the entries whose file is missing, and lists them as missing does; never those on "
      "a drive that is not connected, nor under a folder where most files are missing.",
      0, 0, pruneOptions, runPrune},
-    {"duplicates", "", "Lists the entries that name the same path, in groups, largest first.", 0, 0,
-     duplicatesOptions, runDuplicates},
+    {"duplicates", "",
+     "Lists the entries that name the same path, then those whose analysed audio is the same, in "
+     "groups, largest first.",
+     0, 0, duplicatesOptions, runDuplicates},
+    {"analyse", "",
+     "Measures the audio hash, loudness and peak of every entry's file that was not analysed "
+     "since it last changed, and keeps them with the entry's facts.",
+     0, 0, analyseOptions, runAnalyse},
 };
 
 // Whether `command` takes `option` (an option such as --dry-run may belong to several).
@@ -158,6 +168,52 @@ QString escapedField(const QString& text) {
         }
     }
     return out;
+}
+
+namespace {
+
+std::atomic<bool>* interruptFlag = nullptr;
+
+// Ctrl+C stops after the current batch, as Cancel does in the window.
+extern "C" void onInterrupt(int) {
+    if (interruptFlag) interruptFlag->store(true);
+}
+
+}  // namespace
+
+void runWithProgress(Console& console, std::atomic<bool>& cancel, const std::function<void()>& work,
+                     const std::function<QString(qint64)>& line,
+                     const std::function<qint64()>& milestone) {
+    interruptFlag = &cancel;
+    auto* previous = std::signal(SIGINT, onInterrupt);
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        work();
+        done = true;
+    });
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastMilestone = 0;
+    while (!done.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (console.interactive()) {
+            console.progress(line(clock.elapsed()));
+        } else if (const qint64 reached = milestone(); reached > lastMilestone) {
+            lastMilestone = reached;
+            console.progress(line(clock.elapsed()));
+        }
+    }
+    worker.join();
+    std::signal(SIGINT, previous);
+    interruptFlag = nullptr;
+    if (console.interactive()) console.progress(line(clock.elapsed()));
+    console.endProgress();
+}
+
+QString rateText(qint64 count, qint64 elapsedMs) {
+    const double seconds = std::max<qint64>(elapsedMs, 1) / 1000.0;
+    return importer::counted(qRound64(double(count) / seconds), QStringLiteral("%1 file/s"),
+                             QStringLiteral("%1 files/s"));
 }
 
 bool catalogueExists(Invocation& call) {

@@ -4,7 +4,9 @@
 #include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 // The command-line tool kalvero-cli: one table of commands, each a function
@@ -85,6 +87,17 @@ struct Command {
 bool prepareCatalogue(Invocation& call);
 // For commands that only read: false, with the reason said, when there is no catalogue.
 bool catalogueExists(Invocation& call);
+
+// Runs `work` on a thread of its own and shows `line(elapsedMs)` as progress
+// meanwhile: every tenth of a second on a terminal, elsewhere each time
+// `milestone()` grows, so a log gets a line now and then. Ctrl+C sets
+// `cancel`, for the work to stop at its next safe point with what it did
+// kept, rather than ending the program in the middle of a write.
+void runWithProgress(Console& console, std::atomic<bool>& cancel, const std::function<void()>& work,
+                     const std::function<QString(qint64 elapsedMs)>& line,
+                     const std::function<qint64()>& milestone);
+// "12 files/s": `count` files in `elapsedMs`.
+QString rateText(qint64 count, qint64 elapsedMs);
 
 // One field of a line of output: a tab or a line break inside a name or a
 // path would split the line, so they are written as \t, \n and \r, and a

@@ -5,11 +5,7 @@
 #include "store/dberrortext.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
-#include <chrono>
-#include <csignal>
-#include <thread>
 
 namespace kalvero::cli {
 
@@ -17,23 +13,14 @@ using namespace importer;
 
 namespace {
 
-std::atomic<bool>* interruptFlag = nullptr;
-
-// Ctrl+C stops after the current batch, as Cancel does in the window.
-extern "C" void onInterrupt(int) {
-    if (interruptFlag) interruptFlag->store(true);
-}
-
 QString progressLine(const ImportProgress& progress, qint64 elapsedMs) {
     const qint64 found = progress.found.load();
-    const double seconds = std::max<qint64>(elapsedMs, 1) / 1000.0;
-    const qint64 rate = qRound64(double(found) / seconds);
     return QStringLiteral("%1 found, %2 added, %3 skipped, %4 not readable, ")
                .arg(found)
                .arg(progress.added.load())
                .arg(progress.skipped.load())
                .arg(progress.unreadable.load()) +
-           counted(rate, QStringLiteral("%1 file/s"), QStringLiteral("%1 files/s"));
+           rateText(found, elapsedMs);
 }
 
 // Names each file that was given or found but not taken, one line each, so
@@ -62,31 +49,11 @@ int runImport(Invocation& call) {
 
     ImportProgress progress;
     ImportResult result;
-    interruptFlag = &progress.cancel;
-    auto* previous = std::signal(SIGINT, onInterrupt);
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-        result = importPaths(call.cataloguePath, call.arguments, progress);
-        done = true;
-    });
-    QElapsedTimer clock;
-    clock.start();
-    qint64 lastThousand = 0;
-    while (!done.load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (call.console.interactive()) {
-            call.console.progress(progressLine(progress, clock.elapsed()));
-        } else if (const qint64 thousands = progress.found.load() / 1000;
-                   thousands > lastThousand) {
-            lastThousand = thousands;
-            call.console.progress(progressLine(progress, clock.elapsed()));
-        }
-    }
-    worker.join();
-    std::signal(SIGINT, previous);
-    interruptFlag = nullptr;
-    if (call.console.interactive()) call.console.progress(progressLine(progress, clock.elapsed()));
-    call.console.endProgress();
+    runWithProgress(
+        call.console, progress.cancel,
+        [&] { result = importPaths(call.cataloguePath, call.arguments, progress); },
+        [&](qint64 elapsedMs) { return progressLine(progress, elapsedMs); },
+        [&] { return progress.found.load() / 1000; });
     nameFilesNotTaken(result, call.console);
 
     if (result.failure) {

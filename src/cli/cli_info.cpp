@@ -1,6 +1,7 @@
 // kalvero-cli's info: every text and fact the catalogue holds about entries.
 
 #include "cli/clicommands.h"
+#include "reconcile/audioanalysis.h"
 #include "store/catalogue.h"
 #include "store/dberrortext.h"
 #include "store/facts.h"
@@ -30,10 +31,28 @@ struct EntryRecord {
     QStringList lines;
 };
 
+// A fact as a 'field: value' line shows it: the analysis' measures with
+// their units, as everywhere they are shown. JSON keeps the stored text.
+QString shownFact(store::Fact fact, const QString& value) {
+    bool number = false;
+    const double measure = value.toDouble(&number);
+    if (!number) return value;
+    switch (fact) {
+        case store::Fact::Loudness:
+            return reconcile::formatLoudness(measure);
+        case store::Fact::LoudnessRange:
+            return reconcile::formatLoudnessRange(measure);
+        case store::Fact::SamplePeak:
+            return reconcile::formatPeakDbfs(measure);
+        default:
+            return value;
+    }
+}
+
 QList<EntryRecord> readEntries(const store::Connection& connection, const QString& wanted) {
     const bool facts = store::hasFactsTable(connection);
     const QByteArray select = "select S.ID, S.NameData, S.FilePath, S.Category, S.DescriptionData" +
-                              (facts ? ", " + store::factColumnsSql() +
+                              (facts ? ", " + store::factColumnsSql(connection) +
                                            " from SoundData S left join SoundFacts F on "
                                            "F.ID = S.ID"
                                      : QByteArray(" from SoundData S"));
@@ -63,7 +82,8 @@ QList<EntryRecord> readEntries(const store::Connection& connection, const QStrin
                     record.fields.insert(name, store::isNumericFact(store::Fact(f))
                                                    ? QJsonValue(value.toLongLong())
                                                    : QJsonValue(value));
-                    record.lines << name + QStringLiteral(": ") + escapedField(value);
+                    record.lines << name + QStringLiteral(": ") +
+                                        escapedField(shownFact(store::Fact(f), value));
                 }
             }
             records << record;

@@ -132,48 +132,72 @@ int runPrune(Invocation& call) {
 
 int runDuplicates(Invocation& call) {
     if (!catalogueExists(call)) return kFailure;
-    QList<DuplicateGroup> groups;
+    QList<DuplicateGroup> samePath, sameAudio;
     try {
-        groups = findDuplicates(call.cataloguePath, DuplicateKind::SamePath);
+        samePath = findDuplicates(call.cataloguePath, DuplicateKind::SamePath);
+        sameAudio = findDuplicates(call.cataloguePath, DuplicateKind::SameAudio);
     } catch (const store::DbError& error) {
         call.console.error(
             store::describeFailure(QStringLiteral("read"), call.cataloguePath, error));
         return kFailure;
     }
-    qint64 total = 0;
-    for (const DuplicateGroup& group : groups) total += group.entries.size();
+    auto total = [](const QList<DuplicateGroup>& groups) {
+        qint64 sum = 0;
+        for (const DuplicateGroup& group : groups) sum += group.entries.size();
+        return sum;
+    };
     if (call.parser.isSet(jsonOption())) {
         QJsonArray list;
-        for (const DuplicateGroup& group : groups) {
-            QJsonArray members;
-            for (const DuplicateEntry& entry : group.entries)
-                members.append(
-                    QJsonObject{{QStringLiteral("id"), entry.id},
-                                {QStringLiteral("path"), QFile::decodeName(entry.path)}});
-            list.append(QJsonObject{{QStringLiteral("same"), QStringLiteral("path")},
-                                    {QStringLiteral("key"), QFile::decodeName(group.key)},
-                                    {QStringLiteral("entries"), members}});
-        }
+        auto append = [&list](const QList<DuplicateGroup>& groups, const QString& same) {
+            for (const DuplicateGroup& group : groups) {
+                QJsonArray members;
+                for (const DuplicateEntry& entry : group.entries)
+                    members.append(
+                        QJsonObject{{QStringLiteral("id"), entry.id},
+                                    {QStringLiteral("path"), QFile::decodeName(entry.path)}});
+                list.append(QJsonObject{{QStringLiteral("same"), same},
+                                        {QStringLiteral("key"), QFile::decodeName(group.key)},
+                                        {QStringLiteral("entries"), members}});
+            }
+        };
+        append(samePath, QStringLiteral("path"));
+        append(sameAudio, QStringLiteral("audio"));
         call.console.print(
             QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("groups"), list}})
                                   .toJson(QJsonDocument::Compact)));
     } else {
-        // One entry a line, ID and path; a blank line between groups.
-        for (qsizetype i = 0; i < groups.size(); ++i) {
-            if (i > 0) call.console.print(QString());
-            for (const DuplicateEntry& entry : groups.at(i).entries)
-                call.console.print(QStringLiteral("%1\t%2").arg(entry.id).arg(
-                    escapedField(QFile::decodeName(entry.path))));
-        }
+        // One entry a line, ID and path; a blank line between groups. Lines of
+        // a same-audio group have the hash as a third field, so a script can
+        // tell the kinds apart.
+        bool first = true;
+        auto print = [&](const QList<DuplicateGroup>& groups, bool withKey) {
+            for (const DuplicateGroup& group : groups) {
+                if (!first) call.console.print(QString());
+                first = false;
+                for (const DuplicateEntry& entry : group.entries)
+                    call.console.print(
+                        QStringLiteral("%1\t%2").arg(entry.id).arg(
+                            escapedField(QFile::decodeName(entry.path))) +
+                        (withKey ? QLatin1Char('\t') + QString::fromLatin1(group.key) : QString()));
+            }
+        };
+        print(samePath, false);
+        print(sameAudio, true);
     }
-    if (groups.isEmpty())
+    if (samePath.isEmpty())
         call.console.error(QStringLiteral("No two entries name the same path."));
     else
         call.console.error(QStringLiteral("%1 named by more than one entry (%2).")
-                               .arg(groups.size() == 1
+                               .arg(samePath.size() == 1
                                         ? QStringLiteral("1 path is")
-                                        : QStringLiteral("%1 paths are").arg(groups.size()),
-                                    entries(total)));
+                                        : QStringLiteral("%1 paths are").arg(samePath.size()),
+                                    entries(total(samePath))));
+    if (!sameAudio.isEmpty())
+        call.console.error(QStringLiteral("%1 the audio of more than one entry (%2).")
+                               .arg(sameAudio.size() == 1
+                                        ? QStringLiteral("1 sound is")
+                                        : QStringLiteral("%1 sounds are").arg(sameAudio.size()),
+                                    entries(total(sameAudio))));
     return kSuccess;
 }
 

@@ -27,8 +27,13 @@ std::vector<QCommandLineOption> relinkOptions();
 // prune [--dry-run]: removes the entries whose file is missing.
 int runPrune(Invocation& call);
 std::vector<QCommandLineOption> pruneOptions();
-// duplicates [--json]: the entries that name the same path, grouped.
+// duplicates [--json]: the entries that name the same path, then those with
+// the same analysed audio, grouped.
 int runDuplicates(Invocation& call);
 std::vector<QCommandLineOption> duplicatesOptions();
+// analyse [--all]: analyses the entries' files that changed or were never
+// analysed, and keeps the results among their facts.
+int runAnalyse(Invocation& call);
+std::vector<QCommandLineOption> analyseOptions();
 
 }  // namespace kalvero::cli

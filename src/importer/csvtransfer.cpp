@@ -185,7 +185,7 @@ bool put(QIODevice& out, const QByteArray& bytes) {
 QByteArray exportSelect(const store::Connection& connection, bool facts) {
     QByteArray select = "select S.ID, S.NameData, S.FilePath, S.Category, S.DescriptionData";
     if (facts && store::hasFactsTable(connection))
-        return select + ", " + store::factColumnsSql() +
+        return select + ", " + store::factColumnsSql(connection) +
                " from SoundData S left join SoundFacts F on F.ID = S.ID order by S.ID";
     for (int f = 0; facts && f < store::kFactCount; ++f) select += ", NULL";
     return select + " from SoundData S order by S.ID";

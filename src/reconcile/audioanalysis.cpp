@@ -79,8 +79,10 @@ std::optional<AudioAnalysis> analyseSoundFile(const QString& path, QString* erro
     // libsndfile closes the descriptor with the file, or at once when it fails.
     std::unique_ptr<SNDFILE, SndfileCloser> file(sf_open_fd(fd, SFM_READ, &info, SF_TRUE));
     if (!file) {
-        return fail(error, QStringLiteral("Not a sound file libsndfile can read: %1.")
-                               .arg(QString::fromUtf8(sf_strerror(nullptr))));
+        // libsndfile's sentences mostly end with a full stop of their own.
+        QString why = QString::fromUtf8(sf_strerror(nullptr));
+        if (why.endsWith(QLatin1Char('.'))) why.chop(1);
+        return fail(error, QStringLiteral("Not a sound file libsndfile can read: %1.").arg(why));
     }
     if (info.channels <= 0 || info.samplerate <= 0)
         return fail(error, QStringLiteral("The file names no channels or no sample rate."));
@@ -158,18 +160,25 @@ std::optional<AudioAnalysis> analyseSoundFile(const QString& path, QString* erro
     return result;
 }
 
-QString formatLoudness(double lufs) {
-    if (!std::isfinite(lufs)) return QStringLiteral("-inf LUFS");
-    return oneDecimal(lufs) + QStringLiteral(" LUFS");
+QString loudnessNumber(double lufs) {
+    return std::isfinite(lufs) ? oneDecimal(lufs) : QStringLiteral("-inf");
 }
 
-QString formatPeak(double samplePeak) {
-    if (!(samplePeak > 0)) return QStringLiteral("-inf dBFS");
-    return oneDecimal(20 * std::log10(samplePeak)) + QStringLiteral(" dBFS");
+QString loudnessRangeNumber(double lu) { return oneDecimal(std::isfinite(lu) ? lu : 0); }
+
+QString peakNumber(double samplePeak) {
+    return samplePeak > 0 ? oneDecimal(20 * std::log10(samplePeak)) : QStringLiteral("-inf");
 }
 
-QString formatLoudnessRange(double lu) {
-    return oneDecimal(std::isfinite(lu) ? lu : 0) + QStringLiteral(" LU");
+QString formatLoudness(double lufs) { return loudnessNumber(lufs) + QStringLiteral(" LUFS"); }
+
+QString formatPeak(double samplePeak) { return peakNumber(samplePeak) + QStringLiteral(" dBFS"); }
+
+QString formatPeakDbfs(double dbfs) {
+    return (std::isfinite(dbfs) ? oneDecimal(dbfs) : QStringLiteral("-inf")) +
+           QStringLiteral(" dBFS");
 }
+
+QString formatLoudnessRange(double lu) { return loudnessRangeNumber(lu) + QStringLiteral(" LU"); }
 
 }  // namespace kalvero::reconcile

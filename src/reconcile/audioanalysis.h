@@ -34,10 +34,18 @@ struct AudioAnalysis {
 // or changed while it was read; `error` then says why in a plain sentence.
 std::optional<AudioAnalysis> analyseSoundFile(const QString& path, QString* error = nullptr);
 
+// The numbers as the catalogue keeps them, one decimal: "-23.4" (LUFS),
+// "7.5" (LU), "-6.0" (dBFS from a linear peak); silence is "-inf".
+QString loudnessNumber(double lufs);
+QString loudnessRangeNumber(double lu);
+QString peakNumber(double samplePeak);
+
 // For display: "-23.4 LUFS"; silence "-inf LUFS", so the column keeps one shape.
 QString formatLoudness(double lufs);
 // For display: "-6.0 dBFS" from a linear peak; silence "-inf dBFS".
 QString formatPeak(double samplePeak);
+// The same from a peak already in dBFS, as the catalogue keeps it.
+QString formatPeakDbfs(double dbfs);
 // For display: "7.5 LU".
 QString formatLoudnessRange(double lu);
 

@@ -1,6 +1,7 @@
 #include "reconcile/duplicates.h"
 
 #include "store/catalogue.h"
+#include "store/facts.h"
 
 #include <QHash>
 #include <algorithm>
@@ -19,6 +20,16 @@ QList<KeyedEntry> samePathKeys(const store::Connection& connection) {
         QByteArray path = rows.textBytes(1);
         keyed.append({path, {rows.int64(0), path}});
     }
+    return keyed;
+}
+
+QList<KeyedEntry> sameAudioKeys(const store::Connection& connection) {
+    QList<KeyedEntry> keyed;
+    if (!store::hasFactColumn(connection, store::Fact::AudioHash)) return keyed;
+    store::Statement rows(connection, QByteArrayLiteral("select S.ID, S.FilePath, F.AudioHash "
+                                                        "from SoundData S join SoundFacts F on "
+                                                        "F.ID = S.ID order by S.ID"));
+    while (rows.step()) keyed.append({rows.textBytes(2), {rows.int64(0), rows.textBytes(1)}});
     return keyed;
 }
 
@@ -53,6 +64,8 @@ QList<DuplicateGroup> findDuplicates(const QString& cataloguePath, DuplicateKind
     switch (kind) {
         case DuplicateKind::SamePath:
             return groupDuplicates(samePathKeys(connection));
+        case DuplicateKind::SameAudio:
+            return groupDuplicates(sameAudioKeys(connection));
     }
     return {};
 }

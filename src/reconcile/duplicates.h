@@ -6,11 +6,13 @@
 
 namespace kalvero::reconcile {
 
-// What makes entries duplicates of one another. Only the path for now; equal
-// audio (the analysis' hash) comes when analyses are kept in the catalogue.
+// What makes entries duplicates of one another.
 enum class DuplicateKind {
     // The same path, byte for byte: letter case and Unicode forms count.
     SamePath,
+    // The same audio hash, as kalvero-cli analyse stored it: the same sound
+    // under other names, tags or containers. Entries never analysed are not grouped.
+    SameAudio,
 };
 
 struct DuplicateEntry {
@@ -19,7 +21,7 @@ struct DuplicateEntry {
 };
 
 struct DuplicateGroup {
-    // What the entries share: for SamePath, the path.
+    // What the entries share: for SamePath, the path; for SameAudio, the hash in hex.
     QByteArray key;
     // In ID order.
     QList<DuplicateEntry> entries;

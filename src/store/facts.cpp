@@ -1,6 +1,7 @@
 #include "store/facts.h"
 
 #include <QSet>
+#include <limits>
 
 namespace kalvero::store {
 
@@ -39,6 +40,12 @@ constexpr Column kColumns[kFactCount] = {
     {"Duration", false},
     {"FileSize", true},
     {"Modified", false},
+    {"AudioHash", false},
+    {"Loudness", false},
+    {"LoudnessRange", false},
+    {"SamplePeak", false},
+    {"AnalysedSize", true},
+    {"AnalysedModified", true},
 };
 
 QByteArray columnType(int i) {
@@ -62,6 +69,23 @@ bool hasFactsTable(const Connection& connection) {
     return table.step();
 }
 
+namespace {
+
+// The table's columns, in lower case (names compare case-blind in SQL).
+QSet<QByteArray> presentColumns(const Connection& connection) {
+    QSet<QByteArray> present;
+    Statement columns(connection, QByteArrayLiteral("PRAGMA table_info(SoundFacts)"));
+    while (columns.step()) present.insert(columns.textBytes(1).toLower());
+    return present;
+}
+
+}  // namespace
+
+bool hasFactColumn(const Connection& connection, Fact fact) {
+    return hasFactsTable(connection) &&
+           presentColumns(connection).contains(QByteArray(factName(fact)).toLower());
+}
+
 void prepareFactsTable(Connection& connection) {
     if (!hasFactsTable(connection)) {
         QByteArray create = "CREATE TABLE SoundFacts (ID INTEGER PRIMARY KEY";
@@ -70,11 +94,7 @@ void prepareFactsTable(Connection& connection) {
         connection.exec(create + ')');
         return;
     }
-    QSet<QByteArray> present;
-    {
-        Statement columns(connection, QByteArrayLiteral("PRAGMA table_info(SoundFacts)"));
-        while (columns.step()) present.insert(columns.textBytes(1).toLower());
-    }
+    const QSet<QByteArray> present = presentColumns(connection);
     for (int i = 0; i < kFactCount; ++i) {
         if (!present.contains(QByteArray(kColumns[i].name).toLower()))
             connection.exec("ALTER TABLE SoundFacts ADD COLUMN " + QByteArray(kColumns[i].name) +
@@ -89,13 +109,27 @@ namespace {
 // Digits only, as the import writes them; anything else is stored as text.
 // (QString::toLongLong would cost more than the rest of the row.)
 bool wholeNumber(const QString& text, qint64& number) {
-    if (text.size() > 18) return false;
+    if (text.size() > 19) return false;
     number = 0;
     for (const QChar c : text) {
         if (c < QLatin1Char('0') || c > QLatin1Char('9')) return false;
-        number = number * 10 + (c.unicode() - '0');
+        const int digit = c.unicode() - '0';
+        // Nanoseconds since the epoch take 19 digits; beyond qint64 it is text.
+        if (number > (std::numeric_limits<qint64>::max() - digit) / 10) return false;
+        number = number * 10 + digit;
     }
     return true;
+}
+
+// Binds `value` as the column of `fact` keeps it.
+void bindFact(Statement& statement, int index, Fact fact, const QString& value) {
+    qint64 number = 0;
+    if (value.isEmpty())
+        statement.bindNull(index);
+    else if (isNumericFact(fact) && wholeNumber(value, number))
+        statement.bindInt64(index, number);
+    else
+        statement.bindText(index, QStringView(value));
 }
 
 QByteArray insertSql() {
@@ -115,23 +149,68 @@ FactsWriter::FactsWriter(Connection& connection) : insert_(connection, insertSql
 void FactsWriter::write(qint64 id, const FactValues& facts) {
     insert_.reset();
     insert_.bindInt64(1, id);
-    for (int i = 0; i < kFactCount; ++i) {
-        const QString& value = facts[Fact(i)];
-        qint64 number = 0;
-        if (value.isEmpty())
-            insert_.bindNull(i + 2);
-        else if (kColumns[i].numeric && wholeNumber(value, number))
-            insert_.bindInt64(i + 2, number);
-        else
-            insert_.bindText(i + 2, QStringView(value));
-    }
+    for (int i = 0; i < kFactCount; ++i) bindFact(insert_, i + 2, Fact(i), facts[Fact(i)]);
     insert_.step();
     insert_.reset();
 }
 
-QByteArray factColumnsSql() {
+namespace {
+
+QByteArray updateSql(const QList<Fact>& facts) {
+    QByteArray sql = "UPDATE SoundFacts SET ";
+    for (qsizetype i = 0; i < facts.size(); ++i)
+        sql += (i ? ", " : "") + QByteArray(factName(facts[i])) + " = ?";
+    return sql + " WHERE ID = ?";
+}
+
+// Numbered parameters: the ID is also the condition, so that an entry deleted
+// meanwhile gets no row of facts.
+QByteArray partialInsertSql(const QList<Fact>& facts) {
+    QByteArray sql = "INSERT INTO SoundFacts (";
+    QByteArray values;
+    for (qsizetype i = 0; i < facts.size(); ++i) {
+        sql += QByteArray(factName(facts[i])) + ", ";
+        values += '?' + QByteArray::number(i + 1) + ", ";
+    }
+    const QByteArray id = '?' + QByteArray::number(facts.size() + 1);
+    return sql + "ID) SELECT " + values + id +
+           " WHERE EXISTS (SELECT 1 FROM SoundData WHERE ID = " + id + ')';
+}
+
+}  // namespace
+
+FactsUpdater::FactsUpdater(Connection& connection, QList<Fact> facts)
+    : connection_(connection),
+      facts_(std::move(facts)),
+      update_(connection, updateSql(facts_)),
+      insert_(connection, partialInsertSql(facts_)) {}
+
+void FactsUpdater::bind(Statement& statement, qint64 id, const FactValues& values) {
+    statement.reset();
+    for (qsizetype i = 0; i < facts_.size(); ++i)
+        bindFact(statement, int(i) + 1, facts_[i], values[facts_[i]]);
+    statement.bindInt64(int(facts_.size()) + 1, id);
+}
+
+void FactsUpdater::write(qint64 id, const FactValues& values) {
+    // Both statements name the same columns in the same order, the ID last.
+    bind(update_, id, values);
+    update_.step();
+    update_.reset();
+    if (sqlite3_changes(connection_.handle()) > 0) return;
+    bind(insert_, id, values);
+    insert_.step();
+    insert_.reset();
+}
+
+QByteArray factColumnsSql(const Connection& connection) {
+    const QSet<QByteArray> present = presentColumns(connection);
     QByteArray sql;
-    for (int i = 0; i < kFactCount; ++i) sql += (i ? ", F." : "F.") + QByteArray(kColumns[i].name);
+    for (int i = 0; i < kFactCount; ++i) {
+        if (i) sql += ", ";
+        const QByteArray name(kColumns[i].name);
+        sql += present.contains(name.toLower()) ? "F." + name : QByteArrayLiteral("NULL");
+    }
     return sql;
 }
 
@@ -144,7 +223,7 @@ FactValues factsFromRow(const Statement& row, int first) {
 
 std::optional<FactValues> readFacts(const Connection& connection, qint64 id) {
     if (!hasFactsTable(connection)) return std::nullopt;
-    Statement row(connection, "select " + factColumnsSql() +
+    Statement row(connection, "select " + factColumnsSql(connection) +
                                   " from SoundFacts F join SoundData S on S.ID = F.ID "
                                   "where F.ID = ?");
     row.bindInt64(1, id);

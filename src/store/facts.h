@@ -2,6 +2,7 @@
 
 #include "store/sqlitehandle.h"
 
+#include <QList>
 #include <QString>
 #include <array>
 #include <optional>
@@ -45,6 +46,16 @@ enum class Fact {
     Duration,
     FileSize,
     Modified,
+    // What kalvero-cli analyse measured in the audio (see reconcile/audioanalysis.h):
+    // the hash in hex; loudness (LUFS), its range (LU) and the sample peak (dBFS)
+    // as text with one decimal, "-inf" for silence; and the file's size and
+    // modification time (nanoseconds since the epoch) the results belong to.
+    AudioHash,
+    Loudness,
+    LoudnessRange,
+    SamplePeak,
+    AnalysedSize,
+    AnalysedModified,
     Count
 };
 inline constexpr int kFactCount = int(Fact::Count);
@@ -69,6 +80,9 @@ private:
 // Whether the catalogue has the table.
 bool hasFactsTable(const Connection& connection);
 
+// Whether the table has the fact's column (a table made by an earlier version may lack it).
+bool hasFactColumn(const Connection& connection, Fact fact);
+
 // For writers: makes the table when it is missing, adds the columns this
 // program knows and an older table lacks, and clears facts whose entry is
 // gone. Runs on the caller's transaction.
@@ -90,8 +104,28 @@ private:
 // catalogue has no table.
 std::optional<FactValues> readFacts(const Connection& connection, qint64 id);
 
-// "F.Title, F.Description, ..." for a select that joins SoundFacts as F.
-QByteArray factColumnsSql();
+// Writes some of the facts of existing entries, on the caller's transaction,
+// and leaves the others as they are: an entry without a row gets one with
+// only these. The table must be prepared.
+class FactsUpdater {
+public:
+    FactsUpdater(Connection& connection, QList<Fact> facts);
+    // An empty value is stored as none.
+    void write(qint64 id, const FactValues& values);
+
+private:
+    void bind(Statement& statement, qint64 id, const FactValues& values);
+
+    Connection& connection_;
+    QList<Fact> facts_;
+    Statement update_;
+    Statement insert_;
+};
+
+// "F.Title, F.Description, ..." for a select that joins SoundFacts as F; a
+// column that a table made by an earlier version lacks is read as NULL, so
+// reading needs no write.
+QByteArray factColumnsSql(const Connection& connection);
 // The facts from such a select's row, whose first fact column is `first`.
 FactValues factsFromRow(const Statement& row, int first);
 

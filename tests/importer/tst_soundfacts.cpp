@@ -5,6 +5,7 @@
 #include "importer/folderimport.h"
 #include "importer/soundinfo.h"
 #include "playback/player/soundfile.h"
+#include "store/transaction.h"
 #include "taggedsounds.h"
 #include "testsupport.h"
 #include "window/factstips.h"
@@ -36,6 +37,7 @@ private slots:
     void damagedFiles_data();
     void damagedFiles();
     void factsBesideTheEntries();
+    void analysisBesideTheImportsFacts();
     void oggFlacPlays();
     void listTooltip();
     void exportWithFacts();
@@ -411,6 +413,65 @@ void TestSoundFacts::factsBesideTheEntries() {
                    u"select count(*) from SoundFacts where ID = %1; select count(*) "
                    "from SoundFacts;"_s.arg(doorId)),
              u"0\n3"_s);
+}
+
+// Analysis results are written into a table made by the previous version
+// (without their columns) and leave the import's facts as they were.
+void TestSoundFacts::analysisBesideTheImportsFacts() {
+    test::TempProgramFolder folder;
+    const QString hostile = u"'; DROP TABLE SoundFacts; -- \"é\" 音 'x''"_s;
+    folder.createCatalogue({{0, u"a"_s, u"/a.wav"_s, {}, {}}, {0, u"b"_s, u"/b.wav"_s, {}, {}}});
+    store::Connection connection =
+        store::openCatalogueFile(folder.cataloguePath(), SQLITE_OPEN_READWRITE);
+    QByteArray older = "CREATE TABLE SoundFacts (ID INTEGER PRIMARY KEY";
+    for (int f = 0; f <= int(Fact::Modified); ++f)
+        older += ", " + QByteArray(store::factName(Fact(f))) + " TEXT";
+    connection.exec(older + ')');
+    store::Statement title(connection,
+                           "INSERT INTO SoundFacts (ID, Title, FileSize) VALUES (1, ?, 7)");
+    title.bindText(1, hostile.toUtf8());
+    title.step();
+    // Read before any writer added the columns: they read as none.
+    std::optional<store::FactValues> before = store::readFacts(connection, 1);
+    QVERIFY(before);
+    QCOMPARE((*before)[Fact::Title], hostile);
+    QVERIFY((*before)[Fact::AudioHash].isEmpty());
+
+    const QList<Fact> analysed{Fact::AudioHash,  Fact::Loudness,     Fact::LoudnessRange,
+                               Fact::SamplePeak, Fact::AnalysedSize, Fact::AnalysedModified};
+    store::FactValues values;
+    values[Fact::AudioHash] = u"00ff"_s;
+    values[Fact::Loudness] = u"-inf"_s;
+    values[Fact::LoudnessRange] = u"7.5"_s;
+    values[Fact::SamplePeak] = u"-6.0"_s;
+    values[Fact::AnalysedSize] = u"7"_s;
+    values[Fact::AnalysedModified] = u"1796742976690591165"_s;
+    {
+        store::Transaction transaction(connection);
+        store::prepareFactsTable(connection);
+        store::FactsUpdater updater(connection, analysed);
+        for (const qint64 id : {1, 2, 3}) updater.write(id, values);  // 3 is no entry
+        transaction.commit();
+    }
+    for (const qint64 id : {1, 2}) {
+        const std::optional<store::FactValues> after = store::readFacts(connection, id);
+        QVERIFY(after);
+        for (const Fact fact : analysed) QCOMPARE((*after)[fact], values[fact]);
+        QCOMPARE((*after)[Fact::Title], id == 1 ? hostile : QString());
+        QCOMPARE((*after)[Fact::FileSize], id == 1 ? u"7"_s : QString());
+    }
+    QCOMPARE(shell(folder.cataloguePath(),
+                   u"select count(*) from SoundFacts; select typeof(AnalysedModified) from "
+                   "SoundFacts where ID = 2;"_s),
+             u"2\ninteger"_s);
+    // info shows the measures with their units, silence too; JSON keeps the stored text.
+    QString out;
+    QCOMPARE(cli(folder.cataloguePath(), {u"info"_s, u"1"_s}, &out), 0);
+    for (const QString& line : {u"Title: "_s + hostile, u"Loudness: -inf LUFS"_s,
+                                u"LoudnessRange: 7.5 LU"_s, u"SamplePeak: -6.0 dBFS"_s})
+        QVERIFY2(out.split(u'\n').contains(line), qPrintable(out));
+    QCOMPARE(cli(folder.cataloguePath(), {u"info"_s, u"--json"_s, u"2"_s}, &out), 0);
+    QCOMPARE(QJsonDocument::fromJson(out.toUtf8())[0][u"Loudness"_s].toString(), u"-inf"_s);
 }
 
 // The player's reading path: the same sine as Ogg FLAC and as native FLAC

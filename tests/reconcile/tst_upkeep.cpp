@@ -1,10 +1,16 @@
-// kalvero-cli's missing, prune and duplicates over a temporary tree whose media
+// kalvero-cli's missing, prune, duplicates and analyse over a temporary tree whose media
 // folders and mount points are given to the scan; the mount table; the list's tooltip.
 
 #include "reconcile/drives.h"
+#include "store/catalogue.h"
+#include "store/facts.h"
+#include "store/transaction.h"
 #include "testsupport.h"
 #include "window/fileexistence.h"
 
+#include <sndfile.h>
+
+#include <QProcess>
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <QtTest>
@@ -36,6 +42,18 @@ reconcile::Volumes volumesIn(const QString& root, const QStringList& mounts) {
         points);
 }
 
+// A short tone of its own for each `n`, as a 16-bit stereo WAV file.
+bool writeTone(const QString& path, int n) {
+    SF_INFO info{0, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!file) return false;
+    std::vector<short> samples(2 * 12000);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = short((i * (n + 1)) % 20000);
+    const bool ok = sf_write_short(file, samples.data(), sf_count_t(samples.size())) ==
+                    sf_count_t(samples.size());
+    return sf_close(file) == 0 && ok;
+}
+
 }  // namespace
 
 class UpkeepTest : public QObject {
@@ -45,6 +63,7 @@ private slots:
     void missingAndPrune();
     void duplicates_data();
     void duplicates();
+    void analyseKilledAndResumed();
     void mountTable();
     void unpluggedDriveToolTip();
 };
@@ -170,35 +189,54 @@ void UpkeepTest::missingAndPrune() {
 }
 
 void UpkeepTest::duplicates_data() {
-    QTest::addColumn<QStringList>("paths");  // IDs from 1
+    QTest::addColumn<QStringList>("paths");   // IDs from 1
+    QTest::addColumn<QStringList>("hashes");  // the stored analyses' hashes; empty: none
     QTest::addColumn<bool>("json");
     QTest::addColumn<QString>("out");
     QTest::addColumn<QString>("said");
     const QString none = u"No two entries name the same path.\n"_s;
-    QTest::newRow("none") << QStringList{u"/a.wav"_s, u"/b.wav"_s} << false << QString() << none;
+    QTest::newRow("none") << QStringList{u"/a.wav"_s, u"/b.wav"_s} << QStringList() << false
+                          << QString() << none;
     const QString nfc = u"/é 'q'.wav"_s;
     QTest::newRow("letter case and Unicode forms are other paths")
         << QStringList{u"/A.wav"_s, u"/a.wav"_s, nfc, nfc.normalized(QString::NormalizationForm_D)}
-        << false << QString() << none;
+        << QStringList() << false << QString() << none;
     const QString a = u"/x/a 100%.wav"_s, b = u"/y/\"b\".wav"_s, c = u"/z/音.wav"_s;
     QTest::newRow("largest group first, then by first ID")
-        << QStringList{a, b, b, a, b, c, c} << false
+        << QStringList{a, b, b, a, b, c, c} << QStringList() << false
         << u"2\t%2\n3\t%2\n5\t%2\n\n1\t%1\n4\t%1\n\n6\t%3\n7\t%3\n"_s.arg(a, b, c)
         << u"3 paths are named by more than one entry (7 entries).\n"_s;
     QTest::newRow("no path is no shared path, a tab is written escaped")
-        << QStringList{QString(), QString(), u"/t\tab.wav"_s, u"/t\tab.wav"_s} << false
-        << u"3\t/t\\tab.wav\n4\t/t\\tab.wav\n"_s
+        << QStringList{QString(), QString(), u"/t\tab.wav"_s, u"/t\tab.wav"_s} << QStringList()
+        << false << u"3\t/t\\tab.wav\n4\t/t\\tab.wav\n"_s
         << u"1 path is named by more than one entry (2 entries).\n"_s;
     QTest::newRow("as JSON")
-        << QStringList{u"/s/\"q\" \\ é.wav"_s, u"/o.wav"_s, u"/s/\"q\" \\ é.wav"_s} << true
+        << QStringList{u"/s/\"q\" \\ é.wav"_s, u"/o.wav"_s, u"/s/\"q\" \\ é.wav"_s} << QStringList()
+        << true
         << u"{\"groups\":[{\"entries\":[{\"id\":1,\"path\":\"/s/\\\"q\\\" \\\\ "
            "é.wav\"},{\"id\":3,\"path\":\"/s/\\\"q\\\" \\\\ é.wav\"}],\"key\":"
            "\"/s/\\\"q\\\" \\\\ é.wav\",\"same\":\"path\"}]}\n"_s
         << u"1 path is named by more than one entry (2 entries).\n"_s;
+    const QString h1 = u"aa01"_s, h2 = u"bb02"_s;
+    QTest::newRow("same audio; entries not analysed are not grouped")
+        << QStringList{u"/1 'é'.wav"_s, u"/2.wav"_s, u"/3 音.flac"_s, u"/4.wav"_s, u"/5.aif"_s}
+        << QStringList{h1, h2, h1, QString(), h1} << false
+        << u"1\t/1 'é'.wav\t%1\n3\t/3 音.flac\t%1\n5\t/5.aif\t%1\n"_s.arg(h1)
+        << none + u"1 sound is the audio of more than one entry (3 entries).\n"_s;
+    QTest::newRow("both kinds, as JSON")
+        << QStringList{u"/p.wav"_s, u"/p.wav"_s, u"/q.wav"_s} << QStringList{h2, h2, h2} << true
+        << u"{\"groups\":[{\"entries\":[{\"id\":1,\"path\":\"/p.wav\"},{\"id\":2,\"path\":\"/"
+           u"p.wav\"}],"
+           "\"key\":\"/p.wav\",\"same\":\"path\"},{\"entries\":[{\"id\":1,\"path\":\"/p.wav\"},"
+           "{\"id\":2,\"path\":\"/p.wav\"},{\"id\":3,\"path\":\"/q.wav\"}],\"key\":\"%1\",\"same\":"
+           "\"audio\"}]}\n"_s.arg(h2)
+        << u"1 path is named by more than one entry (2 entries).\n1 sound is the audio of more "
+           "than one entry (3 entries).\n"_s;
 }
 
 void UpkeepTest::duplicates() {
     QFETCH(QStringList, paths);
+    QFETCH(QStringList, hashes);
     QFETCH(bool, json);
     QFETCH(QString, out);
     QFETCH(QString, said);
@@ -206,6 +244,19 @@ void UpkeepTest::duplicates() {
     QList<Entry> rows;
     for (const QString& path : paths) rows.append({0, u"n"_s, path, {}, {}});
     program.createCatalogue(rows);
+    if (!hashes.isEmpty()) {
+        kalvero::store::Connection connection =
+            kalvero::store::openCatalogueFile(program.cataloguePath(), SQLITE_OPEN_READWRITE);
+        kalvero::store::Transaction transaction(connection);
+        kalvero::store::prepareFactsTable(connection);
+        kalvero::store::FactsUpdater updater(connection, {kalvero::store::Fact::AudioHash});
+        kalvero::store::FactValues values;
+        for (qsizetype i = 0; i < hashes.size(); ++i) {
+            values[kalvero::store::Fact::AudioHash] = hashes[i];
+            updater.write(i + 1, values);
+        }
+        transaction.commit();
+    }
     const CliRun run = runCli(
         program, json ? QStringList{u"duplicates"_s, u"--json"_s} : QStringList{u"duplicates"_s});
     QCOMPARE(run.out, out);
@@ -214,6 +265,74 @@ void UpkeepTest::duplicates() {
     // Options stay with their commands: --json is not prune's, --dry-run is prune's and relink's.
     QCOMPARE(runCli(program, {u"prune"_s, u"--json"_s}).code, 2);
     QCOMPARE(runCli(program, {u"duplicates"_s, u"--dry-run"_s}).code, 2);
+}
+
+// A run killed after its first batches keeps them; the next run analyses only
+// the rest, and a run after that only the file that changed.
+void UpkeepTest::analyseKilledAndResumed() {
+    constexpr int kSounds = 300;
+    QTemporaryDir tree;
+    const QString folder = tree.filePath(u"Sons 'é' \"音\""_s);
+    QVERIFY(QDir().mkpath(folder));
+    QList<Entry> rows;
+    for (int n = 0; n < kSounds; ++n) {
+        const QString path = folder + u"/tone %1 'q'.wav"_s.arg(n);
+        QVERIFY(writeTone(path, n));
+        rows.append({0, u"tone"_s, path, {}, {}});
+    }
+    const QString notSound = folder + u"/not a sound.wav"_s;
+    QFile text(notSound);
+    QVERIFY(text.open(QIODevice::WriteOnly) && text.write("RIFF but no more") > 0);
+    text.close();
+    rows.append({0, u"text"_s, notSound, {}, {}});
+    rows.append({0, u"gone"_s, folder + u"/gone.wav"_s, {}, {}});
+    TempProgramFolder program;
+    program.createCatalogue(rows);
+
+    QProcess first;
+    first.start(QStringLiteral(KALVERO_CLI),
+                {u"--catalogue"_s, program.cataloguePath(), u"analyse"_s});
+    QVERIFY(first.waitForStarted());
+    kalvero::store::Connection reader =
+        kalvero::store::openCatalogueFile(program.cataloguePath(), SQLITE_OPEN_READONLY);
+    sqlite3_busy_timeout(reader.handle(), 60000);
+    // Polled inside a read transaction that stays open once a batch is seen:
+    // the run cannot commit another while it is held, so what it stored is known.
+    qint64 stored = 0;
+    while (stored == 0 && first.state() == QProcess::Running) {
+        reader.exec("BEGIN");
+        try {
+            kalvero::store::Statement count(
+                reader, "select count(*) from SoundFacts where AnalysedSize is not null");
+            count.step();
+            stored = count.int64(0);
+        } catch (const kalvero::store::DbError&) {
+            // The table is not made yet.
+        }
+        if (stored == 0) {
+            reader.exec("COMMIT");
+            first.waitForFinished(5);
+        }
+    }
+    first.kill();
+    QVERIFY(first.waitForFinished());
+    reader.exec("COMMIT");
+    QVERIFY2(stored > 0 && stored < kSounds, qPrintable(QString::number(stored)));
+
+    const QString rest = u"; %1 were up to date, 1 has no file, 1 could not be analysed.\n"_s;
+    CliRun run = runCli(program, {u"analyse"_s});
+    QCOMPARE(run.out, u"Analysed %1 files"_s.arg(kSounds - stored) + rest.arg(stored));
+    QVERIFY2(run.err.contains(u"\nNot analysed: %1: Not a sound file"_s.arg(notSound)),
+             qPrintable(run.err));
+    QCOMPARE(run.code, 0);
+
+    // Other audio of the same length: only the time tells the file changed.
+    QVERIFY(writeTone(folder + u"/tone 7 'q'.wav"_s, 8));
+    run = runCli(program, {u"analyse"_s});
+    QCOMPARE(run.out, u"Analysed 1 file"_s + rest.arg(kSounds - 1));
+    run = runCli(program, {u"analyse"_s, u"--all"_s});
+    QCOMPARE(run.out,
+             u"Analysed %1 files; 1 has no file, 1 could not be analysed.\n"_s.arg(kSounds));
 }
 
 void UpkeepTest::mountTable() {

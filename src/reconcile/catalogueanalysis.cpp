@@ -1,0 +1,146 @@
+#include "reconcile/catalogueanalysis.h"
+
+#include "store/catalogue.h"
+#include "store/transaction.h"
+
+#include <sys/stat.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+
+namespace kalvero::reconcile {
+
+namespace {
+
+// A kill loses at most this much work: so many files, or so many seconds of
+// analysis, whichever comes first.
+constexpr int kBatchFiles = 50;
+constexpr qint64 kBatchMs = 2000;
+
+struct Candidate {
+    qint64 id = 0;
+    QString path;
+};
+
+struct Stored {
+    qint64 id = 0;
+    QByteArray path;
+    bool analysed = false;
+    qint64 size = 0;
+    qint64 modifiedNs = 0;
+};
+
+QList<Stored> readEntries(const store::Connection& connection) {
+    const bool facts = store::hasFactsTable(connection);
+    QList<Stored> entries;
+    store::Statement rows(connection,
+                          facts ? QByteArrayLiteral("select S.ID, S.FilePath, F.AnalysedSize, "
+                                                    "F.AnalysedModified from SoundData S left join "
+                                                    "SoundFacts F on F.ID = S.ID order by S.ID")
+                                : QByteArrayLiteral("select ID, FilePath, NULL, NULL from "
+                                                    "SoundData order by ID"));
+    while (rows.step()) {
+        Stored entry{rows.int64(0), rows.textBytes(1)};
+        entry.analysed = !rows.isNull(2) && !rows.isNull(3);
+        entry.size = rows.int64(2);
+        entry.modifiedNs = rows.int64(3);
+        entries << entry;
+    }
+    return entries;
+}
+
+void storeBatch(store::Connection& connection,
+                const QList<std::pair<qint64, AudioAnalysis>>& batch) {
+    store::Transaction transaction(connection);
+    store::FactsUpdater updater(connection, analysisFacts());
+    for (const auto& [id, analysis] : batch) updater.write(id, analysisFactValues(analysis));
+    transaction.commit();
+}
+
+}  // namespace
+
+QList<store::Fact> analysisFacts() {
+    using store::Fact;
+    return {Fact::AudioHash,  Fact::Loudness,     Fact::LoudnessRange,
+            Fact::SamplePeak, Fact::AnalysedSize, Fact::AnalysedModified};
+}
+
+store::FactValues analysisFactValues(const AudioAnalysis& analysis) {
+    using store::Fact;
+    store::FactValues facts;
+    facts[Fact::AudioHash] = QString::fromLatin1(analysis.audioHash.toHex());
+    facts[Fact::Loudness] = loudnessNumber(analysis.integratedLufs);
+    facts[Fact::LoudnessRange] = loudnessRangeNumber(analysis.loudnessRangeLu);
+    facts[Fact::SamplePeak] = peakNumber(analysis.samplePeak);
+    facts[Fact::AnalysedSize] = QString::number(analysis.fileSize);
+    facts[Fact::AnalysedModified] = QString::number(analysis.modifiedNs);
+    return facts;
+}
+
+CatalogueAnalysisResult analyseCatalogue(const QString& cataloguePath, bool all,
+                                         AnalysisProgress& progress) {
+    CatalogueAnalysisResult result;
+    try {
+        store::Connection connection =
+            store::openCatalogueFile(cataloguePath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+        sqlite3_busy_timeout(connection.handle(), store::kBulkBusyTimeoutMs);
+        {
+            store::Transaction transaction(connection);
+            store::prepareFactsTable(connection);
+            transaction.commit();
+        }
+
+        // Every file is looked at first, so that the progress knows how much is left.
+        QList<Candidate> toAnalyse;
+        for (const Stored& entry : readEntries(connection)) {
+            const QString path = QString::fromUtf8(entry.path);
+            struct stat info {};
+            if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0 ||
+                !S_ISREG(info.st_mode)) {
+                ++result.noFile;
+                continue;
+            }
+            const qint64 modifiedNs =
+                qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+            if (!all && entry.analysed && entry.size == qint64(info.st_size) &&
+                entry.modifiedNs == modifiedNs) {
+                ++result.unchanged;
+                continue;
+            }
+            toAnalyse.append({entry.id, path});
+        }
+        progress.toAnalyse = toAnalyse.size();
+
+        QList<std::pair<qint64, AudioAnalysis>> batch;
+        QElapsedTimer sinceCommit;
+        sinceCommit.start();
+        for (const Candidate& candidate : toAnalyse) {
+            if (progress.cancel.load()) {
+                result.cancelled = true;
+                break;
+            }
+            QString reason;
+            if (auto analysis = analyseSoundFile(candidate.path, &reason))
+                batch.append({candidate.id, *analysis});
+            else
+                result.failed.append({candidate.path, reason});
+            ++progress.done;
+            if (batch.size() >= kBatchFiles || sinceCommit.elapsed() >= kBatchMs) {
+                storeBatch(connection, batch);
+                result.analysed += batch.size();
+                batch.clear();
+                sinceCommit.restart();
+            }
+        }
+        // What was analysed before a Ctrl+C is kept as well.
+        if (!batch.isEmpty()) {
+            storeBatch(connection, batch);
+            result.analysed += batch.size();
+        }
+    } catch (const store::DbError& error) {
+        result.failure = error;
+    }
+    return result;
+}
+
+}  // namespace kalvero::reconcile

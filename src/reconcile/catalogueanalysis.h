@@ -1,0 +1,58 @@
+#pragma once
+
+#include "reconcile/audioanalysis.h"
+#include "store/facts.h"
+#include "store/sqlitehandle.h"
+
+#include <QList>
+#include <QString>
+#include <atomic>
+#include <optional>
+
+namespace kalvero::reconcile {
+
+// Keeping analyses among the entries' facts, so that a file is analysed once
+// and again only when it changes.
+
+// The facts an analysis fills, in the order they are written.
+QList<store::Fact> analysisFacts();
+// The analysis as those facts: numbers as in display, without their units.
+store::FactValues analysisFactValues(const AudioAnalysis& analysis);
+
+// Read by another thread while the analysis runs.
+struct AnalysisProgress {
+    // The files to analyse, known once every entry's file has been looked at.
+    std::atomic<qint64> toAnalyse{0};
+    // Analysed or failed so far.
+    std::atomic<qint64> done{0};
+    // Set from outside: stop after the current file, keeping what was done.
+    std::atomic<bool> cancel{false};
+};
+
+struct AnalysisFailure {
+    QString path;
+    QString reason;
+};
+
+struct CatalogueAnalysisResult {
+    // Analysed and stored.
+    qint64 analysed = 0;
+    // Whose stored analysis still fits the file.
+    qint64 unchanged = 0;
+    // Whose file is missing, offline or not a file.
+    qint64 noFile = 0;
+    QList<AnalysisFailure> failed;
+    bool cancelled = false;
+    // The catalogue could not be read or written; what was committed before stays.
+    std::optional<store::DbError> failure;
+};
+
+// Analyses the files of the catalogue's entries that have no analysis yet or
+// whose file's size or modification time differs from the one stored (every
+// file with `all`), and stores the results in batches, each its own
+// transaction, so that an interrupted run keeps all but the batch in flight.
+// No transaction is open while files are read.
+CatalogueAnalysisResult analyseCatalogue(const QString& cataloguePath, bool all,
+                                         AnalysisProgress& progress);
+
+}  // namespace kalvero::reconcile
