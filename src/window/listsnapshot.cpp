@@ -1,0 +1,154 @@
+#include "window/listsnapshot.h"
+
+#include "store/catalogue.h"
+#include "store/unicodefold.h"
+#include "window/listview1.h"
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace kalvero::window {
+
+namespace {
+// Sorting yields to the window and to whatever else the user runs, as imports do.
+constexpr int kSortNice = 10;
+}  // namespace
+
+struct ListSnapshot::Sorting {
+    std::atomic<bool> cancelled = false;
+    mutable std::mutex mutex;
+    mutable std::condition_variable done;
+    bool finished = false;
+    std::unique_ptr<store::ColumnOrders> orders;
+};
+
+ListSnapshot::ListSnapshot() = default;
+
+ListSnapshot::~ListSnapshot() { drop(); }
+
+void ListSnapshot::beforeStatement(store::Catalogue& catalogue, const store::ListQuery& query) {
+    pending_.reset();
+    if (!query.isWhole()) return;
+    try {
+        if (!watch_.isOpen()) watch_.open(catalogue.openReader(), catalogue.filePath());
+        // The stamp comes first: a change of the schema after it shows in the next one.
+        pending_ = watch_.stamp();
+        if (pending_ && !store::isPlainCatalogue(watch_.connection())) pending_.reset();
+    } catch (const store::DbError&) {
+        // A file the second connection cannot read is never kept; the load
+        // itself says what is wrong with it.
+        pending_.reset();
+        watch_.close();
+    }
+}
+
+void ListSnapshot::keep(std::shared_ptr<const store::EntryTable> table, const QStringList& titles) {
+    drop();
+    if (!pending_ || !table) return;
+    baseline_ = *pending_;
+    pending_.reset();
+    table_ = std::move(table);
+    titles_ = titles;
+    sorting_ = std::make_shared<Sorting>();
+    sorter_ = std::thread([sorting = sorting_, table = table_] {
+        setpriority(PRIO_PROCESS, 0, kSortNice);
+        store::prepareFolding();
+        std::unique_ptr<store::ColumnOrders> orders =
+            store::ColumnOrders::build(*table, sorting->cancelled);
+        {
+            const std::lock_guard lock(sorting->mutex);
+            sorting->orders = std::move(orders);
+            sorting->finished = true;
+        }
+        sorting->done.notify_all();
+    });
+}
+
+void ListSnapshot::drop() {
+    if (sorter_.joinable()) {
+        sorting_->cancelled = true;
+        sorter_.join();
+    }
+    sorting_.reset();
+    table_.reset();
+    titles_.clear();
+}
+
+bool ListSnapshot::canAnswer(const store::ListQuery& query) {
+    if (!table_) return false;
+    if (query.sortColumn < 1 || query.sortColumn > store::EntryTable::kMaxFields) return false;
+    const std::optional<store::ChangeWatch::Stamp> now = watch_.stamp();
+    if (!now || *now != baseline_) {
+        drop();
+        return false;
+    }
+    return true;
+}
+
+bool ListSnapshot::answer(const store::ListQuery& query, ListView1& list, int turnIntervalMs,
+                          const std::function<bool()>& turn) {
+    using Clock = std::chrono::steady_clock;
+    // Held here: a turn's events may let go of what is kept meanwhile.
+    const std::shared_ptr<const store::EntryTable> table = table_;
+    const std::shared_ptr<Sorting> sorting = sorting_;
+    const QStringList titles = titles_;
+    if (!table || !sorting) return false;
+    const auto interval = std::chrono::milliseconds(std::max(0, turnIntervalMs));
+    Clock::time_point due = Clock::now() + interval;
+    auto goOn = [&] {
+        if (Clock::now() < due) return true;
+        const bool go = turn();
+        due = Clock::now() + interval;
+        return go;
+    };
+
+    const store::ColumnOrders* orders = nullptr;
+    if (query.sortColumn > 1) {
+        // The orders are still being built after the last whole load: wait
+        // for them, letting the window answer meanwhile.
+        std::unique_lock lock(sorting->mutex);
+        while (!sorting->finished) {
+            sorting->done.wait_until(lock, due);
+            lock.unlock();
+            if (!goOn()) return false;
+            lock.lock();
+        }
+        orders = sorting->orders.get();
+        if (!orders) return false;
+    }
+    std::optional<std::vector<quint32>> rows = store::selectHeld(*table, orders, query, goOn);
+    if (!rows) return false;
+    if (!rows->empty()) {
+        // Titles as the select gives them, as a load from the file sets them.
+        for (const QString& title : titles) list.addColumn(title);
+        list.setColumnWidthTwips(1, 1);
+    }
+    if (query.sortColumn == 1 && rows->size() == table->size())
+        list.rows()->stageTable(table);
+    else
+        list.rows()->stageRowsOf(table, std::move(*rows));
+    return true;
+}
+
+bool ListSnapshot::ordersReady() const {
+    if (!sorting_) return false;
+    const std::lock_guard lock(sorting_->mutex);
+    return sorting_->orders != nullptr;
+}
+
+void ListSnapshot::waitForOrders() const {
+    if (!sorting_) return;
+    std::unique_lock lock(sorting_->mutex);
+    sorting_->done.wait(lock, [this] { return sorting_->finished; });
+}
+
+size_t ListSnapshot::ordersBytes() const {
+    if (!sorting_) return 0;
+    const std::lock_guard lock(sorting_->mutex);
+    return sorting_->orders ? sorting_->orders->heapBytes() : 0;
+}
+
+}  // namespace kalvero::window
