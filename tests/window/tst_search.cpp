@@ -4,6 +4,7 @@
 // clicks that arrive while a load is still reading rows.
 
 #include "testsupport.h"
+#include "window/listsnapshot.h"
 #include "window/listview1.h"
 
 #include <QAction>
@@ -169,6 +170,8 @@ private slots:
     void clickAndKeystrokeDuringLoad();
     void queuedKeystrokesOnLargeCatalogue();
     void addReloadSurvivesKeystrokes();
+    void changeElsewhereShowsAtNextKey_data();
+    void changeElsewhereShowsAtNextKey();
 
 private:
     window::Form1& start(const QList<Entry>& rows);
@@ -749,6 +752,70 @@ void SearchTest::addReloadSurvivesKeystrokes() {
     QVERIFY(sql.last().contains(clause(0, QStringLiteral("néWe"))));
     QCOMPARE(dialogs_->messages.size(), 0);
     QCOMPARE(form.catalogue().state(), store::Catalogue::State::Closed);
+}
+
+void SearchTest::changeElsewhereShowsAtNextKey_data() {
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("expected");  // the names once "do" is typed
+    const QString bark = QStringLiteral("Dog bark"), hotdog = QStringLiteral("Hotdog stand"),
+                  dogma = QStringLiteral("DOGMA"), added = QStringLiteral("Doghouse");
+    QTest::newRow("insert") << QStringLiteral("insert") << QStringList{bark, hotdog, dogma, added};
+    QTest::newRow("update") << QStringLiteral("update")
+                            << QStringList{bark, hotdog, QStringLiteral("cat dog"), dogma};
+    QTest::newRow("delete") << QStringLiteral("delete") << QStringList{bark, dogma};
+    QTest::newRow("second window adds")
+        << QStringLiteral("window") << QStringList{bark, hotdog, dogma, added};
+    QTest::newRow("file rewritten in place")
+        << QStringLiteral("in place") << QStringList{bark, hotdog, dogma, added};
+    QTest::newRow("file replaced")
+        << QStringLiteral("replaced") << QStringList{bark, hotdog, dogma, added};
+}
+
+void SearchTest::changeElsewhereShowsAtNextKey() {
+    QFETCH(QString, change);
+    QFETCH(QStringList, expected);
+    const QList<Entry> entries = searchEntries();
+    // The file as another program would leave it with one entry more.
+    TempProgramFolder elsewhere;
+    elsewhere.createCatalogue(entries);
+    elsewhere.insertRows({{0, QStringLiteral("Doghouse"), QStringLiteral("/s/house.wav"), {}, {}}});
+    QFile copy(elsewhere.cataloguePath());
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    const QByteArray withOneMore = copy.readAll();
+
+    window::Form1& form = start(entries);
+    control<QCheckBox>(form, "Check1")->setChecked(true);
+    QLineEdit* edit = searchBox(form, 0);
+    typeText(edit, QStringLiteral("d"));
+    QVERIFY(form.listSnapshot().isHeld());  // answered from the entries in memory
+
+    const QString path = folder_->cataloguePath();
+    if (change == QLatin1String("window")) {
+        auto second = test::makeForm(*folder_, std::make_shared<ScriptedDialogs>());
+        control<QLineEdit>(*second, "Text1")->setText(QStringLiteral("Doghouse"));
+        control<QLineEdit>(*second, "Text2")->setText(QStringLiteral("/s/house.wav"));
+        second->Command1_Click();
+    } else if (change == QLatin1String("in place") || change == QLatin1String("replaced")) {
+        const QString target =
+            change == QLatin1String("replaced") ? path + QStringLiteral(".new") : path;
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(file.write(withOneMore), withOneMore.size());
+        file.close();
+        if (target != path) QVERIFY(::rename(qPrintable(target), qPrintable(path)) == 0);
+    } else {
+        store::Connection other = store::openCatalogueFile(path, SQLITE_OPEN_READWRITE);
+        if (change == QLatin1String("insert"))
+            other.exec(
+                "insert into SoundData (NameData, FilePath) values ('Doghouse', '/s/h.wav')");
+        else if (change == QLatin1String("update"))
+            other.exec("update SoundData set NameData = 'cat dog' where NameData = 'cat'");
+        else
+            other.exec("delete from SoundData where NameData = 'Hotdog stand'");
+    }
+    typeText(edit, QStringLiteral("o"));
+    QCOMPARE(listedNames(form), expected);
+    QVERIFY(dialogs_->messages.isEmpty());
 }
 
 QTEST_MAIN(SearchTest)
