@@ -15,81 +15,110 @@ constexpr size_t kRowsBetweenChecks = 16384;
 // Items between two looks at the cancel flag while sorting.
 constexpr size_t kItemsBetweenChecks = 65536;
 
-// One row of a column being sorted: the next three folded characters of its
-// text as a number that orders like them, and where in the text they end.
-struct SortItem {
-    quint64 key;
-    quint32 row;
-    quint32 position;
+// The texts of one column folded, as compareNoCase() compares them, and
+// written out as UTF-8: code points keep their order in UTF-8's bytes, so
+// the folded texts sort byte by byte, a text before any longer one it begins.
+struct FoldedColumn {
+    std::string bytes;
+    std::vector<size_t> start;
+    std::vector<quint32> length;
+    std::vector<quint32> rows;  // the table row of each text
 };
 
-// Three folded characters, 21 bits each, each one more than its code point so
-// that a text that has ended (0) sorts before any character, NUL included.
-constexpr int kCharBits = 21;
-constexpr quint64 kLastCharMask = (quint64(1) << kCharBits) - 1;
-
-quint64 nextKey(std::string_view text, quint32& position) {
-    const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* p = begin + position;
-    const auto* end = begin + text.size();
-    quint64 key = 0;
-    for (int i = 0; i < 3; ++i) {
-        key <<= kCharBits;
-        if (p < end) key |= quint64(nextFoldedChar(p, end)) + 1;
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
     }
-    position = static_cast<quint32>(p - begin);
-    return key;
 }
 
-// Sorts texts by their folded characters, three at a time: every range of
-// rows whose texts agreed so far is sorted by the next three, and the ranges
-// that still agree go round again. Equal texts end in row order. False when
-// cancelled.
-bool sortTexts(const EntryTable& table, int field, std::vector<SortItem>& items,
+void appendFolded(std::string& out, std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        if (*p < 0x80) {
+            out += static_cast<char>(nextFoldedChar(p, end));
+            continue;
+        }
+        appendUtf8(out, nextFoldedChar(p, end));
+    }
+}
+
+// One text being sorted: eight of its folded bytes from the depth reached,
+// big-endian, and how many bytes it has left there (9: more than eight).
+struct SortItem {
+    quint64 key;
+    quint32 text;
+    quint32 tail;
+};
+
+void readChunk(const FoldedColumn& column, size_t depth, SortItem& item) {
+    const size_t length = column.length[item.text];
+    const size_t rest = length > depth ? length - depth : 0;
+    const size_t n = std::min<size_t>(rest, 8);
+    const char* p = column.bytes.data() + column.start[item.text] + depth;
+    quint64 key = 0;
+    for (size_t i = 0; i < 8; ++i) key = key << 8 | (i < n ? static_cast<unsigned char>(p[i]) : 0u);
+    item.key = key;
+    item.tail = static_cast<quint32>(rest > 8 ? 9 : rest);
+}
+
+// Sorts the folded texts eight bytes at a time: every range of texts that
+// agreed so far is sorted by its next eight bytes, and the ranges that still
+// agree and go on go round again. A text that ends sorts before one that goes
+// on; equal texts end in row order. False when cancelled.
+bool sortTexts(const FoldedColumn& column, std::vector<SortItem>& items,
                const std::atomic<bool>& cancelled) {
-    std::vector<std::pair<size_t, size_t>> ranges{{0, items.size()}};
+    struct Range {
+        size_t lo, hi, depth;
+    };
+    std::vector<Range> ranges{{0, items.size(), 0}};
     size_t sinceCheck = 0;
+    auto same = [](const SortItem& a, const SortItem& b) {
+        return a.key == b.key && a.tail == b.tail;
+    };
     while (!ranges.empty()) {
-        const auto [lo, hi] = ranges.back();
+        const Range range = ranges.back();
         ranges.pop_back();
-        sinceCheck += hi - lo;
+        sinceCheck += range.hi - range.lo;
         if (sinceCheck > kItemsBetweenChecks) {
             if (cancelled.load(std::memory_order_relaxed)) return false;
             sinceCheck = 0;
         }
-        bool allEqual = true;
-        for (size_t i = lo; i < hi; ++i) {
-            SortItem& item = items[i];
-            item.key = nextKey(table.bytes(item.row, field), item.position);
-            allEqual = allEqual && item.key == items[lo].key;
+        const auto first = items.begin() + static_cast<std::ptrdiff_t>(range.lo);
+        const auto last = items.begin() + static_cast<std::ptrdiff_t>(range.hi);
+        bool allSame = true;
+        for (auto it = first; it != last; ++it) {
+            readChunk(column, range.depth, *it);
+            allSame = allSame && same(*it, *first);
         }
-        // Rows come in row order and leave every pass in row order among equals.
-        if (!allEqual) {
-            std::sort(items.begin() + static_cast<std::ptrdiff_t>(lo),
-                      items.begin() + static_cast<std::ptrdiff_t>(hi),
-                      [](const SortItem& a, const SortItem& b) {
-                          return a.key != b.key ? a.key < b.key : a.row < b.row;
-                      });
+        // Texts come in row order and leave every pass in row order among equals.
+        if (!allSame) {
+            std::sort(first, last, [](const SortItem& a, const SortItem& b) {
+                if (a.key != b.key) return a.key < b.key;
+                if (a.tail != b.tail) return a.tail < b.tail;
+                return a.text < b.text;
+            });
         }
-        for (size_t start = lo; start < hi;) {
-            size_t end = start + 1;
-            while (end < hi && items[end].key == items[start].key) ++end;
-            // A key whose last character is 0 is a text that has ended: the
-            // range holds equal texts.
-            if (end - start > 1 && (items[start].key & kLastCharMask) != 0)
-                ranges.push_back({start, end});
-            start = end;
+        for (size_t lo = range.lo; lo < range.hi;) {
+            size_t hi = lo + 1;
+            while (hi < range.hi && same(items[hi], items[lo])) ++hi;
+            if (hi - lo > 1 && items[lo].tail > 8) ranges.push_back({lo, hi, range.depth + 8});
+            lo = hi;
         }
     }
     return true;
-}
-
-bool sameValue(const EntryTable& table, int field, quint32 a, quint32 b) {
-    const Kind kind = table.kind(a, field);
-    if (kind != table.kind(b, field)) return false;
-    if (kind == Kind::Null) return true;
-    if (kind == Kind::Blob) return table.bytes(a, field) == table.bytes(b, field);
-    return compareNoCase(table.bytes(a, field), table.bytes(b, field)) == 0;
 }
 
 // One search box's clause, LIKE '%text%' as the engine runs it with our `like`.
@@ -127,36 +156,50 @@ std::unique_ptr<ColumnOrders> ColumnOrders::build(const EntryTable& table,
     for (int field = 1; field <= 4; ++field) {
         if (cancelled.load(std::memory_order_relaxed)) return nullptr;
         std::vector<quint32> nulls, blobs;
-        std::vector<SortItem> texts;
-        texts.reserve(n);
+        FoldedColumn column;
         for (size_t row = 0; row < n; ++row) {
             const Kind kind = table.kind(row, field);
-            if (kind == Kind::Null)
+            if (kind == Kind::Null) {
                 nulls.push_back(static_cast<quint32>(row));
-            else if (kind == Kind::Blob)
+            } else if (kind == Kind::Blob) {
                 blobs.push_back(static_cast<quint32>(row));
-            else
-                texts.push_back({0, static_cast<quint32>(row), 0});
+            } else {
+                column.rows.push_back(static_cast<quint32>(row));
+                column.start.push_back(column.bytes.size());
+                appendFolded(column.bytes, table.bytes(row, field));
+                column.length.push_back(
+                    static_cast<quint32>(column.bytes.size() - column.start.back()));
+            }
+            if (row % kItemsBetweenChecks == 0 && cancelled.load(std::memory_order_relaxed))
+                return nullptr;
         }
-        if (!sortTexts(table, field, texts, cancelled)) return nullptr;
+        std::vector<SortItem> texts(column.rows.size());
+        for (size_t i = 0; i < texts.size(); ++i) texts[i].text = static_cast<quint32>(i);
+        if (!sortTexts(column, texts, cancelled)) return nullptr;
         // Blobs compare byte by byte, then by length, as string_view does.
         std::stable_sort(blobs.begin(), blobs.end(), [&](quint32 a, quint32 b) {
             return table.bytes(a, field) < table.bytes(b, field);
         });
 
         std::vector<quint32>& rows = orders->rows_[field - 1];
-        rows.reserve(n);
-        rows.insert(rows.end(), nulls.begin(), nulls.end());
-        for (const SortItem& item : texts) rows.push_back(item.row);
-        std::vector<SortItem>().swap(texts);
-        rows.insert(rows.end(), blobs.begin(), blobs.end());
-
         std::vector<bool>& starts = orders->runStarts_[field - 1];
-        starts.resize(n);
-        for (size_t i = 0; i < n; ++i) {
-            starts[i] = i == 0 || !sameValue(table, field, rows[i - 1], rows[i]);
-            if (i % kItemsBetweenChecks == 0 && cancelled.load(std::memory_order_relaxed))
-                return nullptr;
+        rows.reserve(n);
+        starts.reserve(n);
+        for (size_t i = 0; i < nulls.size(); ++i) {
+            rows.push_back(nulls[i]);
+            starts.push_back(i == 0);
+        }
+        auto foldedText = [&column](quint32 text) {
+            return std::string_view(column.bytes.data() + column.start[text], column.length[text]);
+        };
+        for (size_t i = 0; i < texts.size(); ++i) {
+            rows.push_back(column.rows[texts[i].text]);
+            starts.push_back(i == 0 || foldedText(texts[i - 1].text) != foldedText(texts[i].text));
+        }
+        for (size_t i = 0; i < blobs.size(); ++i) {
+            rows.push_back(blobs[i]);
+            starts.push_back(i == 0 ||
+                             table.bytes(blobs[i - 1], field) != table.bytes(blobs[i], field));
         }
     }
     return orders;
