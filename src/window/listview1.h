@@ -38,7 +38,7 @@ public:
         model_->appendRow(fields, count, kinds);
     }
     // Shows the items added since the last call.
-    void showAddedItems() { model_->commitRows(); }
+    void showAddedItems();
 
     int count() const { return model_->rowCount(); }
     QString itemText(int position) const { return model_->text(position - 1, 0); }

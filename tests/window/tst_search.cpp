@@ -7,6 +7,7 @@
 #include "window/listsnapshot.h"
 #include "window/listview1.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QHeaderView>
@@ -172,6 +173,7 @@ private slots:
     void addReloadSurvivesKeystrokes();
     void changeElsewhereShowsAtNextKey_data();
     void changeElsewhereShowsAtNextKey();
+    void assistiveToolsSeeTheSortedListAtOnce();
 
 private:
     window::Form1& start(const QList<Entry>& rows);
@@ -816,6 +818,21 @@ void SearchTest::changeElsewhereShowsAtNextKey() {
     typeText(edit, QStringLiteral("o"));
     QCOMPARE(listedNames(form), expected);
     QVERIFY(dialogs_->messages.isEmpty());
+}
+
+void SearchTest::assistiveToolsSeeTheSortedListAtOnce() {
+    window::Form1& form = start(sortEntries());
+    QAccessible::setActive(true);
+    const auto inactive = qScopeGuard([] { QAccessible::setActive(false); });
+    form.ListView1_ColumnClick(2);
+    // Asked before the window's event loop has turned once more.
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(form.list());
+    QAccessibleTableInterface* table = list->tableInterface();
+    QCOMPARE(table->rowCount(), 7);
+    QAccessibleInterface* cell = table->cellAt(0, 1);
+    QVERIFY(cell);
+    QCOMPARE(cell->text(QAccessible::Name), QStringLiteral("apple"));
+    QCOMPARE(list->indexOfChild(cell), list->indexOfChild(table->cellAt(0, 0)) + 1);
 }
 
 QTEST_MAIN(SearchTest)
