@@ -202,6 +202,11 @@ void Catalogue::change(const QString& sql) {
 
 Statement Catalogue::query(const QString& sql) { return Statement(connection_, sql.toUtf8()); }
 
+qint64 Catalogue::dataVersion() const {
+    Statement version(connection_, QByteArrayLiteral("PRAGMA data_version"));
+    return version.step() ? version.int64(0) : -1;
+}
+
 void Catalogue::end() {
     pacer_.reset();
     connection_.close();

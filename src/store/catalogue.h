@@ -41,6 +41,11 @@ public:
     void change(const QString& sql);
     // Prepares one statement whose rows the caller steps through.
     Statement query(const QString& sql);
+    // The open connection's data_version: it changes when another connection
+    // commits to the file, never for this connection's own commits.
+    qint64 dataVersion() const;
+    // Rows the last insert, update or delete changed.
+    int changes() const { return sqlite3_changes(connection_.handle()); }
     // Closes the connection if it is open.
     void end();
 

@@ -214,35 +214,50 @@ size_t ColumnOrders::heapBytes() const {
 
 std::optional<std::vector<quint32>> selectHeld(const EntryTable& table, const ColumnOrders* orders,
                                                const ListQuery& query,
-                                               const std::function<bool()>& goOn) {
+                                               const std::function<bool()>& goOn,
+                                               const std::vector<bool>* removed,
+                                               const std::vector<quint32>* within) {
     const std::vector<Clause> clauses = clausesOf(query.search);
+    if (removed && removed->size() != table.size()) removed = nullptr;
+    auto kept = [&](size_t row) {
+        return !(removed && (*removed)[row]) && passes(table, row, clauses);
+    };
     const size_t n = table.size();
     std::vector<quint32> out;
     if (!goOn()) return std::nullopt;
 
+    if (within) {
+        for (size_t i = 0; i < within->size(); ++i) {
+            if (i % kRowsBetweenChecks == kRowsBetweenChecks - 1 && !goOn()) return std::nullopt;
+            const quint32 row = (*within)[i];
+            if (row < n && kept(row)) out.push_back(row);
+        }
+        return out;
+    }
+
     if (query.sortColumn == 1) {
         for (size_t row = 0; row < n; ++row) {
             if (row % kRowsBetweenChecks == kRowsBetweenChecks - 1 && !goOn()) return std::nullopt;
-            if (passes(table, row, clauses)) out.push_back(static_cast<quint32>(row));
+            if (kept(row)) out.push_back(static_cast<quint32>(row));
         }
         return out;
     }
     if (!orders || query.sortColumn < 2 || query.sortColumn > 5) return std::nullopt;
 
     // Which rows pass, found in table order, where the texts lie one after another.
-    std::vector<bool> kept;
-    if (!clauses.empty()) {
-        kept.resize(n);
+    std::vector<bool> passing;
+    if (!clauses.empty() || removed) {
+        passing.resize(n);
         for (size_t row = 0; row < n; ++row) {
             if (row % kRowsBetweenChecks == kRowsBetweenChecks - 1 && !goOn()) return std::nullopt;
-            kept[row] = passes(table, row, clauses);
+            passing[row] = kept(row);
         }
     }
     const int field = query.sortColumn - 1;
     const std::vector<quint32>& ascending = orders->rows(field);
     auto take = [&](size_t position) {
         const quint32 row = ascending[position];
-        if (kept.empty() || kept[row]) out.push_back(row);
+        if (passing.empty() || passing[row]) out.push_back(row);
     };
     if (!query.descending) {
         for (size_t i = 0; i < n; ++i) take(i);
@@ -255,6 +270,21 @@ std::optional<std::vector<quint32>> selectHeld(const EntryTable& table, const Co
         end = start;
     }
     return out;
+}
+
+}  // namespace kalvero::store
+
+namespace kalvero::store {
+
+bool narrows(const SearchTexts& from, const SearchTexts& to) {
+    const std::pair<const QString*, const QString*> boxes[] = {
+        {&from.name, &to.name},
+        {&from.file, &to.file},
+        {&from.category, &to.category},
+        {&from.description, &to.description}};
+    for (const auto& [before, now] : boxes)
+        if (!before->isEmpty() && !now->contains(*before)) return false;
+    return true;
 }
 
 }  // namespace kalvero::store

@@ -55,9 +55,19 @@ private:
 // LIKE '%text%' with our folding (a NULL field never matches), sorted by ID or
 // through `orders`, which a sort by another column needs. `goOn` is asked
 // every few thousand rows, and first before any work; once it answers false
-// the work stops and nothing comes back.
+// the work stops and nothing comes back. Rows marked in `removed` (entries
+// deleted since the table was read) are left out. With `within`, only those
+// rows are looked at, in their order: the answer to an earlier query that
+// this one narrows, sorted the same way.
 std::optional<std::vector<quint32>> selectHeld(const EntryTable& table, const ColumnOrders* orders,
                                                const ListQuery& query,
-                                               const std::function<bool()>& goOn);
+                                               const std::function<bool()>& goOn,
+                                               const std::vector<bool>* removed = nullptr,
+                                               const std::vector<quint32>* within = nullptr);
+
+// Whether every row that `to` keeps is kept by `from` too: each search text
+// of `from` is empty or lies within the same box's text of `to` (then any
+// match of LIKE '%to%' holds a match of LIKE '%from%').
+bool narrows(const SearchTexts& from, const SearchTexts& to);
 
 }  // namespace kalvero::store

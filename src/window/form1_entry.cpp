@@ -3,6 +3,7 @@
 
 #include "prefs/maker.h"
 #include "window/form1.h"
+#include "window/listsnapshot.h"
 #include "window/listview1.h"
 
 #include <QDragEnterEvent>
@@ -214,7 +215,7 @@ void Form1::DeleteMenu_Click() {
         catalogue_.begin();
         const QString sql = store::buildDelete(id);
         emit statementIssued(sql);
-        catalogue_.change(sql);
+        snapshot_->deleteEntry(catalogue_, sql, id);
         catalogue_.end();
     } catch (const store::DbError& error) {
         catalogue_.end();

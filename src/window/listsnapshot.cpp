@@ -4,6 +4,7 @@
 #include "store/unicodefold.h"
 #include "window/listview1.h"
 
+#include <malloc.h>
 #include <sys/resource.h>
 
 #include <chrono>
@@ -58,6 +59,9 @@ void ListSnapshot::keep(std::shared_ptr<const store::EntryTable> table, const QS
         store::prepareFolding();
         std::unique_ptr<store::ColumnOrders> orders =
             store::ColumnOrders::build(*table, sorting->cancelled);
+        // The sort's scratch memory goes back to the system, not to this
+        // thread's heap, where nothing else would use it again.
+        malloc_trim(0);
         {
             const std::lock_guard lock(sorting->mutex);
             sorting->orders = std::move(orders);
@@ -74,7 +78,60 @@ void ListSnapshot::drop() {
     }
     sorting_.reset();
     table_.reset();
+    removed_ = {};
+    lastQuery_.reset();
+    lastRows_ = {};
     titles_.clear();
+}
+
+void ListSnapshot::deleteEntry(store::Catalogue& catalogue, const QString& sql, const QString& id) {
+    if (!table_) {
+        catalogue.change(sql);
+        return;
+    }
+    // The catalogue connection's data_version changes only for other
+    // connections' commits. Read before the watch's stamp and again after
+    // it, it shows that no commit but ours came between the stamp that
+    // proves the kept table fresh and the one taken after our commit.
+    const qint64 before = catalogue.dataVersion();
+    const std::optional<store::ChangeWatch::Stamp> fresh = watch_.stamp();
+    catalogue.change(sql);
+    const int changed = catalogue.changes();
+    const std::optional<store::ChangeWatch::Stamp> after = watch_.stamp();
+    const bool alone = fresh && *fresh == baseline_ && after && catalogue.dataVersion() == before;
+    if (!alone) {
+        drop();
+        return;
+    }
+    if (changed == 1) {
+        // Rows are in ID order: find the entry by halving.
+        bool ok = false;
+        const qint64 wanted = id.toLongLong(&ok);
+        size_t lo = 0, hi = table_->size();
+        while (ok && lo < hi) {
+            const size_t mid = lo + (hi - lo) / 2;
+            const std::string_view text = table_->bytes(mid, 0);
+            const qint64 at =
+                QByteArray(text.data(), static_cast<qsizetype>(text.size())).toLongLong();
+            if (at < wanted)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        const std::string_view found =
+            lo < table_->size() ? table_->bytes(lo, 0) : std::string_view();
+        if (!ok ||
+            QByteArray(found.data(), static_cast<qsizetype>(found.size())).toLongLong() != wanted) {
+            drop();
+            return;
+        }
+        if (removed_.empty()) removed_.resize(table_->size());
+        removed_[lo] = true;
+    } else if (changed != 0) {
+        drop();
+        return;
+    }
+    baseline_ = *after;
 }
 
 bool ListSnapshot::canAnswer(const store::ListQuery& query) {
@@ -119,8 +176,24 @@ bool ListSnapshot::answer(const store::ListQuery& query, ListView1& list, int tu
         orders = sorting->orders.get();
         if (!orders) return false;
     }
-    std::optional<std::vector<quint32>> rows = store::selectHeld(*table, orders, query, goOn);
+    const std::vector<bool> removed = removed_;
+    // Rows an earlier answer kept, in the order this one wants, when it can only lose some.
+    const bool narrowing = lastQuery_ && lastQuery_->sortColumn == query.sortColumn &&
+                           lastQuery_->descending == query.descending &&
+                           store::narrows(lastQuery_->search, query.search);
+    const std::vector<quint32> within = narrowing ? lastRows_ : std::vector<quint32>();
+    std::optional<std::vector<quint32>> rows =
+        store::selectHeld(*table, orders, query, goOn, removed.empty() ? nullptr : &removed,
+                          narrowing ? &within : nullptr);
     if (!rows) return false;
+    if (table_ == table) {
+        lastQuery_ = query;
+        lastRows_ = *rows;
+        if (query.isWhole()) {
+            lastQuery_.reset();
+            lastRows_ = {};
+        }
+    }
     if (!rows->empty()) {
         // Titles as the select gives them, as a load from the file sets them.
         for (const QString& title : titles) list.addColumn(title);

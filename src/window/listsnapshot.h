@@ -51,6 +51,13 @@ public:
                 const std::function<bool()>& turn);
     void drop();
 
+    // Runs our own delete `sql` of entry `id` on `catalogue` (open), and keeps
+    // what is held in step with it: the entry goes from the kept table too,
+    // when nothing but this delete can have changed the file since it was
+    // read. Otherwise everything kept is let go, as after any other change.
+    // Throws what the delete throws.
+    void deleteEntry(store::Catalogue& catalogue, const QString& sql, const QString& id);
+
     bool isHeld() const { return table_ != nullptr; }
     // Whether the kept table's sort orders are built.
     bool ordersReady() const;
@@ -66,6 +73,12 @@ private:
     std::optional<store::ChangeWatch::Stamp> pending_;
     store::ChangeWatch::Stamp baseline_;
     std::shared_ptr<const store::EntryTable> table_;
+    // Rows of the table whose entries our own deletes removed since.
+    std::vector<bool> removed_;
+    // The last answer given, when it was not the whole table: a query that
+    // narrows it needs to look at its rows only.
+    std::optional<store::ListQuery> lastQuery_;
+    std::vector<quint32> lastRows_;
     QStringList titles_;
     std::shared_ptr<Sorting> sorting_;
     std::thread sorter_;
