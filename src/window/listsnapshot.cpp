@@ -28,7 +28,10 @@ struct ListSnapshot::Sorting {
 
 ListSnapshot::ListSnapshot() = default;
 
-ListSnapshot::~ListSnapshot() { drop(); }
+ListSnapshot::~ListSnapshot() {
+    drop();
+    for (Retired& r : retired_) r.thread.join();
+}
 
 void ListSnapshot::beforeStatement(store::Catalogue& catalogue, const store::ListQuery& query) {
     pending_.reset();
@@ -72,9 +75,19 @@ void ListSnapshot::keep(std::shared_ptr<const store::EntryTable> table, const QS
 }
 
 void ListSnapshot::drop() {
+    // A sort in the middle of a pass may take a tenth of a second to look at
+    // its flag again: the window does not wait for it.
+    std::erase_if(retired_, [](Retired& r) {
+        {
+            const std::lock_guard lock(r.sorting->mutex);
+            if (!r.sorting->finished) return false;
+        }
+        r.thread.join();
+        return true;
+    });
     if (sorter_.joinable()) {
         sorting_->cancelled = true;
-        sorter_.join();
+        retired_.push_back({std::move(sorter_), sorting_});
     }
     sorting_.reset();
     table_.reset();

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <vector>
 
 namespace kalvero::store {
 class Catalogue;
@@ -82,6 +83,13 @@ private:
     QStringList titles_;
     std::shared_ptr<Sorting> sorting_;
     std::thread sorter_;
+    // Sorts given up on, left to notice it at their next look at the flag
+    // rather than waited for; joined once they have.
+    struct Retired {
+        std::thread thread;
+        std::shared_ptr<Sorting> sorting;
+    };
+    std::vector<Retired> retired_;
 };
 
 }  // namespace kalvero::window
