@@ -94,7 +94,7 @@ public:
 
     const store::Catalogue& catalogue() const { return catalogue_; }
     // The entries kept from the last whole load, which answer loads while fresh.
-    const ListSnapshot& listSnapshot() const { return *snapshot_; }
+    ListSnapshot& listSnapshot() const { return *snapshot_; }
     const QString& programFolder() const { return programFolder_; }
     // The entry named by the last mouse press that found a selected row: "ID-position".
     const QString& selectionTag() const { return selectionTag_; }

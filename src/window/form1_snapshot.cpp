@@ -4,6 +4,8 @@
 #include "window/listsnapshot.h"
 #include "window/listview1.h"
 
+#include <QTimer>
+
 namespace kalvero::window {
 
 bool Form1::answerFromSnapshot(const store::ListQuery& query) {
@@ -22,6 +24,8 @@ void Form1::keepWholeLoad() {
     QStringList titles;
     for (int c = 1; c <= ListView1->columnCount(); ++c) titles << ListView1->columnTitle(c);
     snapshot_->keep(ListView1->rows()->wholeTable(), titles);
+    // Once the window has shown the list: the sort is not to slow that down.
+    QTimer::singleShot(0, this, [this] { snapshot_->startSorting(); });
 }
 
 }  // namespace kalvero::window

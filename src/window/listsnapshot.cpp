@@ -16,6 +16,9 @@ namespace kalvero::window {
 namespace {
 // Sorting yields to the window and to whatever else the user runs, as imports do.
 constexpr int kSortNice = 10;
+// An earlier answer is looked through instead of the whole table when it
+// holds at most this share of the rows (one in so many).
+constexpr size_t kNarrowingShare = 4;
 }  // namespace
 
 struct ListSnapshot::Sorting {
@@ -57,6 +60,10 @@ void ListSnapshot::keep(std::shared_ptr<const store::EntryTable> table, const QS
     table_ = std::move(table);
     titles_ = titles;
     sorting_ = std::make_shared<Sorting>();
+}
+
+void ListSnapshot::startSorting() {
+    if (!sorting_ || sorter_.joinable()) return;
     sorter_ = std::thread([sorting = sorting_, table = table_] {
         setpriority(PRIO_PROCESS, 0, kSortNice);
         store::prepareFolding();
@@ -106,12 +113,26 @@ void ListSnapshot::deleteEntry(store::Catalogue& catalogue, const QString& sql, 
     // connections' commits. Read before the watch's stamp and again after
     // it, it shows that no commit but ours came between the stamp that
     // proves the kept table fresh and the one taken after our commit.
-    const qint64 before = catalogue.dataVersion();
-    const std::optional<store::ChangeWatch::Stamp> fresh = watch_.stamp();
+    qint64 before = 0;
+    std::optional<store::ChangeWatch::Stamp> fresh;
+    try {
+        before = catalogue.dataVersion();
+        fresh = watch_.stamp();
+    } catch (const store::DbError&) {
+        fresh.reset();  // what the delete meets, it reports itself
+    }
     catalogue.change(sql);
+    // The entry is gone from the file now: nothing that fails from here on
+    // may say otherwise.
     const int changed = catalogue.changes();
-    const std::optional<store::ChangeWatch::Stamp> after = watch_.stamp();
-    const bool alone = fresh && *fresh == baseline_ && after && catalogue.dataVersion() == before;
+    std::optional<store::ChangeWatch::Stamp> after;
+    bool alone = false;
+    try {
+        after = watch_.stamp();
+        alone = fresh && *fresh == baseline_ && after && catalogue.dataVersion() == before;
+    } catch (const store::DbError&) {
+        alone = false;
+    }
     if (!alone) {
         drop();
         return;
@@ -179,6 +200,7 @@ bool ListSnapshot::answer(const store::ListQuery& query, ListView1& list, int tu
     if (query.sortColumn > 1) {
         // The orders are still being built after the last whole load: wait
         // for them, letting the window answer meanwhile.
+        startSorting();
         std::unique_lock lock(sorting->mutex);
         while (!sorting->finished) {
             sorting->done.wait_until(lock, due);
@@ -190,22 +212,23 @@ bool ListSnapshot::answer(const store::ListQuery& query, ListView1& list, int tu
         if (!orders) return false;
     }
     const std::vector<bool> removed = removed_;
-    // Rows an earlier answer kept, in the order this one wants, when it can only lose some.
+    // Rows an earlier answer kept, in the order this one wants, when it can
+    // only lose some. Rows picked out here and there are slower to reach than
+    // rows one after another: only a few of them are worth it.
     const bool narrowing = lastQuery_ && lastQuery_->sortColumn == query.sortColumn &&
                            lastQuery_->descending == query.descending &&
+                           lastRows_.size() <= table->size() / kNarrowingShare &&
                            store::narrows(lastQuery_->search, query.search);
     const std::vector<quint32> within = narrowing ? lastRows_ : std::vector<quint32>();
     std::optional<std::vector<quint32>> rows =
         store::selectHeld(*table, orders, query, goOn, removed.empty() ? nullptr : &removed,
                           narrowing ? &within : nullptr);
     if (!rows) return false;
-    if (table_ == table) {
+    // Kept while the table is: an answer keeps meaning the same rows
+    // whatever came between, our own deletes being left out again anyway.
+    if (table_ == table && rows->size() <= table->size() / kNarrowingShare) {
         lastQuery_ = query;
         lastRows_ = *rows;
-        if (query.isWhole()) {
-            lastQuery_.reset();
-            lastRows_ = {};
-        }
     }
     if (!rows->empty()) {
         // Titles as the select gives them, as a load from the file sets them.
@@ -225,8 +248,9 @@ bool ListSnapshot::ordersReady() const {
     return sorting_->orders != nullptr;
 }
 
-void ListSnapshot::waitForOrders() const {
+void ListSnapshot::waitForOrders() {
     if (!sorting_) return;
+    startSorting();
     std::unique_lock lock(sorting_->mutex);
     sorting_->done.wait(lock, [this] { return sorting_->finished; });
 }

@@ -39,6 +39,9 @@ public:
     void beforeStatement(store::Catalogue& catalogue, const store::ListQuery& query);
     // After that load has read all of its rows into `table`, titled `titles`.
     void keep(std::shared_ptr<const store::EntryTable> table, const QStringList& titles);
+    // Starts sorting the kept table's columns on a worker thread, unless it
+    // has started; a sort asked for meanwhile starts it itself.
+    void startSorting();
 
     // Whether `query` can be answered from memory now. What is kept is let
     // go as soon as the catalogue is found changed.
@@ -63,7 +66,7 @@ public:
     // Whether the kept table's sort orders are built.
     bool ordersReady() const;
     // Blocks until the orders are built or given up; for benchmarks.
-    void waitForOrders() const;
+    void waitForOrders();
     // Heap bytes of the sort orders.
     size_t ordersBytes() const;
 

@@ -4,6 +4,13 @@
 
 namespace kalvero::window {
 
+namespace {
+const std::shared_ptr<const store::EntryTable>& emptyTable() {
+    static const auto empty = std::make_shared<const store::EntryTable>();
+    return empty;
+}
+}  // namespace
+
 SoundListModel::SoundListModel(QObject* parent)
     : QAbstractTableModel(parent), own_(std::make_shared<store::EntryTable>()) {}
 
@@ -52,12 +59,11 @@ void SoundListModel::clearRows() {
     // The row records and text blocks are kept for the next load: the next
     // list is most often about as long, and memory the process already has
     // costs no page faults to fill again. A table someone else still holds
-    // (a kept snapshot, or a thread that sorts it) stays as it is.
+    // (a kept snapshot, or a thread that sorts it) stays as it is until rows
+    // come: by then the others have often let go of it.
     kept_.reset();
-    if (own_.use_count() == 1)
-        own_->clear();
-    else
-        own_ = std::make_shared<store::EntryTable>();
+    ownStale_ = own_.use_count() != 1;
+    if (!ownStale_) own_->clear();
     order_ = {};
     picked_ = false;
     committed_ = 0;
@@ -80,7 +86,19 @@ void SoundListModel::addColumn(const QString& title) {
 
 void SoundListModel::appendRow(const std::string_view* fields, int count,
                                const store::EntryTable::Kind* kinds) {
+    if (ownStale_) {
+        if (own_.use_count() == 1)
+            own_->clear();
+        else
+            own_ = std::make_shared<store::EntryTable>();
+        ownStale_ = false;
+    }
     own_->append(fields, kinds, count);
+}
+
+const store::EntryTable& SoundListModel::table() const {
+    if (kept_) return *kept_;
+    return ownStale_ ? *emptyTable() : *own_;
 }
 
 void SoundListModel::stageRowsOf(std::shared_ptr<const store::EntryTable> table,
@@ -101,6 +119,11 @@ void SoundListModel::stageTable(std::shared_ptr<const store::EntryTable> table) 
 }
 
 void SoundListModel::commitRows() {
+    // A load that showed nothing lets go of the rows nobody else wants now.
+    if (ownStale_ && !kept_ && own_.use_count() == 1) {
+        own_ = std::make_shared<store::EntryTable>();
+        ownStale_ = false;
+    }
     const int total = heldRowCount();
     if (total == committed_) return;
     beginInsertRows({}, committed_, total - 1);
@@ -115,7 +138,7 @@ int SoundListModel::heldRowCount() const {
 std::shared_ptr<const store::EntryTable> SoundListModel::wholeTable() const {
     if (picked_) return nullptr;
     if (kept_) return kept_;
-    return own_;
+    return ownStale_ ? emptyTable() : own_;
 }
 
 std::string_view SoundListModel::bytes(int row, int field) const {
@@ -131,7 +154,7 @@ QString SoundListModel::text(int row, int field) const {
 void SoundListModel::removeRowAt(int row) {
     if (row < 0 || row >= committed_) return;
     beginRemoveRows({}, row, row);
-    if (!picked_ && !kept_ && own_.use_count() == 1) {
+    if (!picked_ && !kept_ && !ownStale_ && own_.use_count() == 1) {
         own_->removeAt(static_cast<size_t>(row));
     } else {
         // The table is kept for later loads as it was read: the row goes from

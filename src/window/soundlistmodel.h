@@ -65,7 +65,7 @@ public:
     size_t overheadBytes() const;
 
 private:
-    const store::EntryTable& table() const { return kept_ ? *kept_ : *own_; }
+    const store::EntryTable& table() const;
     size_t tableRow(int row) const {
         return picked_ ? order_[static_cast<size_t>(row)] : static_cast<size_t>(row);
     }
@@ -74,6 +74,9 @@ private:
     // The table a load from the file appends to; shared with a kept snapshot
     // once it holds the whole catalogue.
     std::shared_ptr<store::EntryTable> own_;
+    // own_ holds rows of an earlier load that others still share: it shows
+    // nothing, and is emptied for the next rows, or replaced if still shared.
+    bool ownStale_ = false;
     // A kept table the rows are shown from instead, when a load was answered from memory.
     std::shared_ptr<const store::EntryTable> kept_;
     // With picked_, row i shows table row order_[i]; otherwise table row i.
