@@ -181,6 +181,13 @@ void Catalogue::applyKeyFor(Connection& c) {
     keyWith(c, rawKey_);
 }
 
+Connection Catalogue::openReader() {
+    Connection c(path_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
+    applyKeyFor(c);
+    configure(c);
+    return c;
+}
+
 void Catalogue::run(const QString& sql) {
     Statement statement(connection_, sql.toUtf8());
     while (statement.step()) {
@@ -194,6 +201,11 @@ void Catalogue::change(const QString& sql) {
 }
 
 Statement Catalogue::query(const QString& sql) { return Statement(connection_, sql.toUtf8()); }
+
+qint64 Catalogue::dataVersion() const {
+    Statement version(connection_, QByteArrayLiteral("PRAGMA data_version"));
+    return version.step() ? version.int64(0) : -1;
+}
 
 void Catalogue::end() {
     pacer_.reset();
@@ -209,6 +221,20 @@ void Catalogue::startPacing() {
     if (pacingTurn_)
         pacer_ =
             std::make_unique<StatementPacer>(connection_.handle(), pacingIntervalMs_, pacingTurn_);
+}
+
+bool isPlainCatalogue(const Connection& c) {
+    if (pragmaValue(c, "encoding") != "UTF-8" || pragmaValue(c, "threads") != "0") return false;
+    Statement schema(c, QByteArrayLiteral("select type, name, sql from sqlite_master"));
+    bool table = false;
+    while (schema.step()) {
+        const QByteArray type = schema.textBytes(0), name = schema.textBytes(1);
+        if (type == "table" && name == "SoundData" && schema.textBytes(2) == kCreateTable)
+            table = true;
+        else if (!(type == "table" && name == "sqlite_sequence"))
+            return false;
+    }
+    return table;
 }
 
 Connection openCatalogueFile(const QString& path, int flags) {

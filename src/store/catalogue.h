@@ -41,10 +41,20 @@ public:
     void change(const QString& sql);
     // Prepares one statement whose rows the caller steps through.
     Statement query(const QString& sql);
+    // The open connection's data_version: it changes when another connection
+    // commits to the file, never for this connection's own commits.
+    qint64 dataVersion() const;
+    // Rows the last insert, update or delete changed.
+    int changes() const { return sqlite3_changes(connection_.handle()); }
     // Closes the connection if it is open.
     void end();
     // The open connection, for the store's functions that take one.
     const Connection& connection() const { return connection_; }
+
+    // A read-only connection of its own to the same file, keyed as this one
+    // is (a key derived once serves both), for watching the file between
+    // operations. Throws DbError when the file cannot be opened.
+    Connection openReader();
 
     // From the next begin on, every statement hands `turn` control about every
     // `intervalMs` while it runs, and stops when the turn returns false.
@@ -68,6 +78,13 @@ private:
     // Declared after the connection: removed before the connection closes.
     std::unique_ptr<StatementPacer> pacer_;
 };
+
+// Whether the catalogue on `c` holds the list's table exactly as Kalvero makes
+// it and nothing that could change how the list's select reads it: no index
+// (the engine might walk one instead of sorting), trigger or view; texts kept
+// as UTF-8; a sorter that works in one thread. Only then can the select's
+// rows and order be worked out without the engine.
+bool isPlainCatalogue(const Connection& c);
 
 // Opens and keys `path`, with our case folding. For tools and tests that need a
 // connection of their own to a catalogue file.

@@ -69,6 +69,9 @@ public:
     const char* text(int i, int& bytes) const;
     QByteArray textBytes(int i) const;
     bool isNull(int i) const { return sqlite3_column_type(stmt_, i) == SQLITE_NULL; }
+    // The field's storage class (SQLITE_NULL, SQLITE_TEXT, SQLITE_BLOB...); ask
+    // before text(), which may convert the value.
+    int type(int i) const { return sqlite3_column_type(stmt_, i); }
     qint64 int64(int i) const { return sqlite3_column_int64(stmt_, i); }
     const QByteArray& sql() const { return sql_; }
 

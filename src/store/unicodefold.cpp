@@ -65,6 +65,47 @@ inline char32_t decodeUtf8(const unsigned char*& p, const unsigned char* end) {
     return cp;
 }
 
+// For each ASCII character, the lead bytes of the UTF-8 forms of the
+// characters past ASCII that fold to it. Worked out once from the folding
+// itself, all code points asked, so that it follows Qt's tables.
+struct AsciiPreimages {
+    std::array<quint64, 4> leads[0x80] = {};
+    AsciiPreimages() {
+        for (char32_t c = 0x80; c <= 0x10FFFF; ++c) {
+            if (c >= 0xD800 && c <= 0xDFFF) continue;
+            const char32_t f = foldCase(c);
+            if (f >= 0x80) continue;
+            const unsigned lead = c < 0x800     ? 0xC0 | (c >> 6)
+                                  : c < 0x10000 ? 0xE0 | (c >> 12)
+                                                : 0xF0 | (c >> 18);
+            leads[f][lead / 64] |= quint64(1) << (lead % 64);
+        }
+    }
+};
+
+const AsciiPreimages& asciiPreimages() {
+    static const AsciiPreimages table;
+    return table;
+}
+
+// Whether `text` holds `needle` (folded ASCII), ASCII letters in either case.
+bool containsAsciiFolded(const unsigned char* text, size_t length, const std::string& needle) {
+    const size_t k = needle.size();
+    if (k > length) return false;
+    const auto first = static_cast<unsigned char>(needle[0]);
+    // Or-ing 0x20 takes an upper-case letter to its lower case and nothing
+    // else to a letter; other characters are compared as they are.
+    const unsigned char caseBit = first >= 'a' && first <= 'z' ? 0x20 : 0;
+    const unsigned char* const last = text + (length - k);
+    for (const unsigned char* p = text; p <= last; ++p) {
+        if ((*p | caseBit) != first) continue;
+        size_t i = 1;
+        while (i < k && asciiLower(p[i]) == static_cast<unsigned char>(needle[i])) ++i;
+        if (i == k) return true;
+    }
+    return false;
+}
+
 void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     // like(pattern, text[, escape]); a NULL anywhere gives NULL, as in the engine.
     for (int i = 0; i < argc; ++i) {
@@ -150,6 +191,11 @@ int compareNoCase(std::string_view a, std::string_view b) {
     return (pa < ea ? 1 : 0) - (pb < eb ? 1 : 0);
 }
 
+char32_t nextFoldedChar(const unsigned char*& p, const unsigned char* end) {
+    if (*p < 0x80) return asciiLower(*p++);
+    return foldCase(decodeUtf8(p, end));
+}
+
 LikePattern::LikePattern(std::string_view pattern, char32_t escape) {
     auto* p = reinterpret_cast<const unsigned char*>(pattern.data());
     const auto* end = p + pattern.size();
@@ -167,9 +213,34 @@ LikePattern::LikePattern(std::string_view pattern, char32_t escape) {
             items_.push_back(c);
         }
     }
+    const size_t n = items_.size();
+    if (n < 3 || items_.front() != kAnyRun || items_.back() != kAnyRun) return;
+    std::string infix;
+    std::array<quint64, 4> unsafe{};
+    for (size_t i = 1; i + 1 < n; ++i) {
+        if (items_[i] >= 0x80) return;
+        infix += static_cast<char>(items_[i]);
+        const std::array<quint64, 4>& leads = asciiPreimages().leads[items_[i]];
+        for (size_t w = 0; w < unsafe.size(); ++w) unsafe[w] |= leads[w];
+    }
+    asciiInfix_ = std::move(infix);
+    unsafeLeads_ = unsafe;
+    anyUnsafeLead_ = unsafe != std::array<quint64, 4>{};
 }
 
 bool LikePattern::matches(std::string_view text) const {
+    if (asciiInfix_.empty()) return matchesItems(text);
+    const auto* t = reinterpret_cast<const unsigned char*>(text.data());
+    if (anyUnsafeLead_) {
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (t[i] >= 0x80 && (unsafeLeads_[t[i] / 64] >> (t[i] % 64) & 1))
+                return matchesItems(text);
+        }
+    }
+    return containsAsciiFolded(t, text.size(), asciiInfix_);
+}
+
+bool LikePattern::matchesItems(std::string_view text) const {
     // Greedy matching with one backtrack point: linear in most patterns,
     // never worse than text length times pattern length. The text is folded
     // one character at a time as it is read, ASCII bytes without decoding.
@@ -182,6 +253,8 @@ bool LikePattern::matches(std::string_view text) const {
     const unsigned char* starT = nullptr;
     while (t < end) {
         if (p < np && items[p] == kAnyRun) {
+            // A % that ends the pattern takes whatever is left.
+            if (p + 1 == np) return true;
             starP = p++;
             starT = t;
             continue;
@@ -210,6 +283,11 @@ bool LikePattern::matches(std::string_view text) const {
     }
     while (p < np && items[p] == kAnyRun) ++p;
     return p == np;
+}
+
+void prepareFolding() {
+    twoByteFolds();
+    asciiPreimages();
 }
 
 void registerUnicodeCaseFolding(sqlite3* db) {

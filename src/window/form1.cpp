@@ -4,6 +4,7 @@
 #include "prefs/maker.h"
 #include "store/dberrortext.h"
 #include "window/factstips.h"
+#include "window/listsnapshot.h"
 #include "window/listview1.h"
 #include "window/units.h"
 
@@ -65,7 +66,8 @@ Form1::Form1(const QString& programFolder, Services services, QWidget* parent)
     : QMainWindow(parent),
       programFolder_(programFolder),
       services_(std::move(services)),
-      catalogue_(programFolder) {
+      catalogue_(programFolder),
+      snapshot_(std::make_unique<ListSnapshot>()) {
     if (!services_.dialogs) services_.dialogs = std::make_shared<UserDialogs>();
     if (!services_.trayAvailable)
         services_.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
@@ -306,7 +308,11 @@ void Form1::runLoad(qint16 SortInt, std::optional<qint16> decidedFrom) {
 }
 
 bool Form1::loadList(qint16 SortInt, std::optional<qint16> decidedFrom) {
-    catalogue_.begin();
+    const qint16 before = decidedFrom.value_or(rememberedSort_);
+    const store::ListQuery query{searchTexts(), SortInt, SortInt > 1 && SortInt == before};
+    // Entries read by an earlier load answer this one while nothing has changed the catalogue.
+    bool fromMemory = snapshot_->canAnswer(query);
+    if (!fromMemory) catalogue_.begin();
     QString sql;
     if (decidedFrom) {
         // A request that waited: its sort decision was taken when it was made.
@@ -323,9 +329,13 @@ bool Form1::loadList(qint16 SortInt, std::optional<qint16> decidedFrom) {
     // No stored text holds a NUL or half of a surrogate pair (Add refuses
     // them), so a search text with one matches nothing: the engine would read
     // the statement only up to a NUL, and a half pair would become U+FFFD.
-    if (!sql.contains(QChar(0)) && QStringView(sql).isValidUtf16()) {
+    const bool readable = !sql.contains(QChar(0)) && QStringView(sql).isValidUtf16();
+    if (readable && fromMemory) fromMemory = answerFromSnapshot(query);
+    if (readable && !fromMemory) {
+        snapshot_->beforeStatement(catalogue_, query);
         store::Statement rows = catalogue_.query(sql);
         std::string_view fields[SoundListModel::kMaxFields];
+        store::EntryTable::Kind kinds[SoundListModel::kMaxFields];
         qint64 counter = 0;
         // The pacer lets events run inside the engine's steps; a row is added
         // between two steps, so a stop asked for meanwhile is seen here.
@@ -341,11 +351,13 @@ bool Form1::loadList(qint16 SortInt, std::optional<qint16> decidedFrom) {
                     ListView1->setColumnWidthTwips(1, 1);
                 }
                 for (int k = 0; k < n; ++k) {
+                    // The storage class first: reading the text may convert the value.
+                    kinds[k] = store::kindOfColumn(rows.type(k));
                     int bytes = 0;
                     const char* text = rows.text(k, bytes);
                     fields[k] = std::string_view(text, static_cast<size_t>(bytes));
                 }
-                ListView1->addItem(fields, n);
+                ListView1->addItem(fields, n, kinds);
             }
         } catch (const store::DbError&) {
             // A turn that threw stopped the statement: its failure is the one to report.
@@ -362,6 +374,7 @@ bool Form1::loadList(qint16 SortInt, std::optional<qint16> decidedFrom) {
     }
     ListView1->showAddedItems();
     ListView1->clearSelectionFlags();
+    if (!fromMemory && query.isWhole()) keepWholeLoad();
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "playback/launcher.h"
 #include "prefs/options.h"
 #include "store/catalogue.h"
+#include "store/heldselect.h"
 #include "store/statements.h"
 #include "window/userdialogs.h"
 
@@ -26,6 +27,7 @@ class QSystemTrayIcon;
 namespace kalvero::window {
 
 class ListView1;
+class ListSnapshot;
 
 // What the window hands to the user and the desktop; tests replace parts of it.
 struct Form1Services {
@@ -95,6 +97,8 @@ public:
     void importPaths(const QStringList& paths);
 
     const store::Catalogue& catalogue() const { return catalogue_; }
+    // The entries kept from the last whole load, which answer loads while fresh.
+    ListSnapshot& listSnapshot() const { return *snapshot_; }
     const QString& programFolder() const { return programFolder_; }
     // The entry named by the last mouse press that found a selected row: "ID-position".
     const QString& selectionTag() const { return selectionTag_; }
@@ -139,6 +143,10 @@ private:
     void runLoad(qint16 SortInt, std::optional<qint16> decidedFrom);
     // False when the load gave way to a newer one.
     bool loadList(qint16 SortInt, std::optional<qint16> decidedFrom);
+    // Loads answered from the entries kept in memory (form1_snapshot.cpp).
+    // False when the load is to read the file after all; it is begun then.
+    bool answerFromSnapshot(const store::ListQuery& query);
+    void keepWholeLoad();
     // What a running statement does at each of its turns; false stops it.
     bool operationTurn();
     store::SearchTexts searchTexts() const;
@@ -163,6 +171,7 @@ private:
     QString programFolder_;
     Services services_;
     store::Catalogue catalogue_;
+    std::unique_ptr<ListSnapshot> snapshot_;
     prefs::OptionStore options_;
     qint16 rememberedSort_ = 0;
     QString selectionTag_;

@@ -4,6 +4,7 @@
 #include "prefs/maker.h"
 #include "window/filedrag.h"
 #include "window/form1.h"
+#include "window/listsnapshot.h"
 #include "window/listview1.h"
 
 #include <QDragEnterEvent>
@@ -242,7 +243,7 @@ void Form1::deleteTaggedEntry() {
         catalogue_.begin();
         const QString sql = store::buildDelete(id);
         emit statementIssued(sql);
-        catalogue_.change(sql);
+        snapshot_->deleteEntry(catalogue_, sql, id);
         catalogue_.end();
     } catch (const store::DbError& error) {
         catalogue_.end();

@@ -86,7 +86,19 @@ void ListView1::selectItem(int position, bool add) {
                                       QItemSelectionModel::NoUpdate);
 }
 
-void ListView1::removeItem(int position) { model_->removeRowAt(position - 1); }
+void ListView1::showAddedItems() {
+    model_->commitRows();
+    // Laid out now rather than at the next turn of the event loop: until
+    // then the view's rows are those of the last layout, and an assistive
+    // tool asking meanwhile would be told of no rows (or of rows gone), and
+    // its first question about a cell would pay for the whole layout.
+    executeDelayedItemsLayout();
+}
+
+void ListView1::removeItem(int position) {
+    model_->removeRowAt(position - 1);
+    executeDelayedItemsLayout();
+}
 
 std::pair<int, bool> ListView1::currentState() const {
     const int row = currentIndex().row();

@@ -34,9 +34,12 @@ public:
     QString columnTitle(int position) const { return model_->columnTitle(position - 1); }
 
     // Adds an item with its text and sub-items in one step (fields[0] is the text).
-    void addItem(const std::string_view* fields, int count) { model_->appendRow(fields, count); }
+    void addItem(const std::string_view* fields, int count,
+                 const store::EntryTable::Kind* kinds = nullptr) {
+        model_->appendRow(fields, count, kinds);
+    }
     // Shows the items added since the last call.
-    void showAddedItems() { model_->commitRows(); }
+    void showAddedItems();
 
     int count() const { return model_->rowCount(); }
     QString itemText(int position) const { return model_->text(position - 1, 0); }

@@ -1,14 +1,18 @@
 #include "window/soundlistmodel.h"
 
-#include <cstring>
+#include <numeric>
 
 namespace kalvero::window {
 
 namespace {
-constexpr size_t kBlockSize = 4u << 20;
+const std::shared_ptr<const store::EntryTable>& emptyTable() {
+    static const auto empty = std::make_shared<const store::EntryTable>();
+    return empty;
 }
+}  // namespace
 
-SoundListModel::SoundListModel(QObject* parent) : QAbstractTableModel(parent) {}
+SoundListModel::SoundListModel(QObject* parent)
+    : QAbstractTableModel(parent), own_(std::make_shared<store::EntryTable>()) {}
 
 SoundListModel::~SoundListModel() = default;
 
@@ -54,10 +58,14 @@ void SoundListModel::clearRows() {
     beginResetModel();
     // The row records and text blocks are kept for the next load: the next
     // list is most often about as long, and memory the process already has
-    // costs no page faults to fill again.
-    rows_.clear();
-    for (Block& b : blocks_) b.used = 0;
-    current_ = 0;
+    // costs no page faults to fill again. A table someone else still holds
+    // (a kept snapshot, or a thread that sorts it) stays as it is until rows
+    // come: by then the others have often let go of it.
+    kept_.reset();
+    ownStale_ = own_.use_count() != 1;
+    if (!ownStale_) own_->clear();
+    order_ = {};
+    picked_ = false;
     committed_ = 0;
     endResetModel();
 }
@@ -76,50 +84,66 @@ void SoundListModel::addColumn(const QString& title) {
     endInsertColumns();
 }
 
-char* SoundListModel::reserve(size_t bytes, quint32& block, quint32& offset) {
-    while (current_ < blocks_.size() && blocks_[current_].size - blocks_[current_].used < bytes)
-        ++current_;
-    if (current_ == blocks_.size()) {
-        Block b;
-        b.size = std::max(kBlockSize, bytes);
-        b.data.reset(new char[b.size]);
-        blocks_.push_back(std::move(b));
+void SoundListModel::appendRow(const std::string_view* fields, int count,
+                               const store::EntryTable::Kind* kinds) {
+    if (ownStale_) {
+        if (own_.use_count() == 1)
+            own_->clear();
+        else
+            own_ = std::make_shared<store::EntryTable>();
+        ownStale_ = false;
     }
-    Block& b = blocks_[current_];
-    block = static_cast<quint32>(current_);
-    offset = static_cast<quint32>(b.used);
-    b.used += bytes;
-    return b.data.get() + offset;
+    own_->append(fields, kinds, count);
 }
 
-void SoundListModel::appendRow(const std::string_view* fields, int count) {
-    Row row{};
-    size_t total = 0;
-    for (int i = 0; i < count && i < kMaxFields; ++i) total += fields[i].size();
-    char* out = reserve(total, row.block, row.offset);
-    for (int i = 0; i < count && i < kMaxFields; ++i) {
-        if (!fields[i].empty()) std::memcpy(out, fields[i].data(), fields[i].size());
-        out += fields[i].size();
-        row.length[i] = static_cast<quint32>(fields[i].size());
-    }
-    rows_.push_back(row);
+const store::EntryTable& SoundListModel::table() const {
+    if (kept_) return *kept_;
+    return ownStale_ ? *emptyTable() : *own_;
+}
+
+void SoundListModel::stageRowsOf(std::shared_ptr<const store::EntryTable> table,
+                                 std::vector<quint32> rows) {
+    // Rows appear only through commitRows(); a table of rows already shown
+    // would be swapped under the view's feet.
+    if (committed_ > 0) return;
+    kept_ = std::move(table);
+    order_ = std::move(rows);
+    picked_ = true;
+}
+
+void SoundListModel::stageTable(std::shared_ptr<const store::EntryTable> table) {
+    if (committed_ > 0) return;
+    kept_ = std::move(table);
+    order_ = {};
+    picked_ = false;
 }
 
 void SoundListModel::commitRows() {
-    const int total = static_cast<int>(rows_.size());
+    // A load that showed nothing lets go of the rows nobody else wants now.
+    if (ownStale_ && !kept_ && own_.use_count() == 1) {
+        own_ = std::make_shared<store::EntryTable>();
+        ownStale_ = false;
+    }
+    const int total = heldRowCount();
     if (total == committed_) return;
     beginInsertRows({}, committed_, total - 1);
     committed_ = total;
     endInsertRows();
 }
 
+int SoundListModel::heldRowCount() const {
+    return static_cast<int>(picked_ ? order_.size() : table().size());
+}
+
+std::shared_ptr<const store::EntryTable> SoundListModel::wholeTable() const {
+    if (picked_) return nullptr;
+    if (kept_) return kept_;
+    return ownStale_ ? emptyTable() : own_;
+}
+
 std::string_view SoundListModel::bytes(int row, int field) const {
-    if (row < 0 || row >= static_cast<int>(rows_.size()) || field < 0 || field >= kMaxFields)
-        return {};
-    const Row& r = rows_[static_cast<size_t>(row)];
-    size_t offset = r.offset;
-    for (int i = 0; i < field; ++i) offset += r.length[i];
-    return std::string_view(blocks_[r.block].data.get() + offset, r.length[field]);
+    if (row < 0 || row >= heldRowCount()) return {};
+    return table().bytes(tableRow(row), field);
 }
 
 QString SoundListModel::text(int row, int field) const {
@@ -130,7 +154,18 @@ QString SoundListModel::text(int row, int field) const {
 void SoundListModel::removeRowAt(int row) {
     if (row < 0 || row >= committed_) return;
     beginRemoveRows({}, row, row);
-    rows_.erase(rows_.begin() + row);
+    if (!picked_ && !kept_ && !ownStale_ && own_.use_count() == 1) {
+        own_->removeAt(static_cast<size_t>(row));
+    } else {
+        // The table is kept for later loads as it was read: the row goes from
+        // the list of rows shown instead.
+        if (!picked_) {
+            order_.resize(table().size());
+            std::iota(order_.begin(), order_.end(), quint32(0));
+            picked_ = true;
+        }
+        order_.erase(order_.begin() + row);
+    }
     --committed_;
     endRemoveRows();
 }
@@ -143,9 +178,7 @@ int SoundListModel::findRowByFirstField(std::string_view text) const {
 }
 
 size_t SoundListModel::overheadBytes() const {
-    size_t slack = 0;
-    for (const Block& b : blocks_) slack += b.size - b.used;
-    return rows_.capacity() * sizeof(Row) + blocks_.capacity() * sizeof(Block) + slack;
+    return own_->overheadBytes() + order_.capacity() * sizeof(quint32);
 }
 
 }  // namespace kalvero::window

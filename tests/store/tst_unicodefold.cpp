@@ -48,6 +48,12 @@ void UnicodeFoldTest::like_data() {
     row("emoji literal", "%🐶%", "my 🐶 barks", true);
     row("cjk", "%犬%", "小さい犬", true);
     row("kelvin sign folds to k", "%k%", "\u212A", true);
+    row("long s folds to s", "%S%", "\u017F", true);
+    row("ascii infix across letters of other lengths", "%ASK%", "ta\u017F\u212A!", true);
+    row("ascii infix among other scripts", "%th%", "Дождь THunder", true);
+    row("ascii infix at the very end", "%der%", "thunDER", true);
+    row("ascii infix not there", "%th%", "Дождь tuh", false);
+    row("ascii infix longer than the text", "%thunder%", "thund", false);
 }
 
 void UnicodeFoldTest::like() {

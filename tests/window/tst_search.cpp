@@ -4,8 +4,10 @@
 // clicks that arrive while a load is still reading rows.
 
 #include "testsupport.h"
+#include "window/listsnapshot.h"
 #include "window/listview1.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QHeaderView>
@@ -169,6 +171,9 @@ private slots:
     void clickAndKeystrokeDuringLoad();
     void queuedKeystrokesOnLargeCatalogue();
     void addReloadSurvivesKeystrokes();
+    void changeElsewhereShowsAtNextKey_data();
+    void changeElsewhereShowsAtNextKey();
+    void assistiveToolsSeeTheSortedListAtOnce();
 
 private:
     window::Form1& start(const QList<Entry>& rows);
@@ -749,6 +754,98 @@ void SearchTest::addReloadSurvivesKeystrokes() {
     QVERIFY(sql.last().contains(clause(0, QStringLiteral("néWe"))));
     QCOMPARE(dialogs_->messages.size(), 0);
     QCOMPARE(form.catalogue().state(), store::Catalogue::State::Closed);
+}
+
+void SearchTest::changeElsewhereShowsAtNextKey_data() {
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("expected");  // the names once "do" is typed
+    // Whether the entries in memory still answer: only our own delete keeps them.
+    QTest::addColumn<bool>("kept");
+    const QString bark = QStringLiteral("Dog bark"), hotdog = QStringLiteral("Hotdog stand"),
+                  dogma = QStringLiteral("DOGMA"), added = QStringLiteral("Doghouse");
+    const QStringList withAdded{bark, hotdog, dogma, added};
+    QTest::newRow("insert") << QStringLiteral("insert") << withAdded << false;
+    QTest::newRow("update") << QStringLiteral("update")
+                            << QStringList{bark, hotdog, QStringLiteral("cat dog"), dogma} << false;
+    QTest::newRow("delete") << QStringLiteral("delete") << QStringList{bark, dogma} << false;
+    QTest::newRow("second window adds") << QStringLiteral("window") << withAdded << false;
+    QTest::newRow("file rewritten in place") << QStringLiteral("in place") << withAdded << false;
+    QTest::newRow("file replaced") << QStringLiteral("replaced") << withAdded << false;
+    QTest::newRow("this window deletes")
+        << QStringLiteral("own delete") << QStringList{bark, dogma} << true;
+    QTest::newRow("another program inserts, then this window deletes")
+        << QStringLiteral("insert, own delete") << QStringList{bark, dogma, added} << false;
+}
+
+void SearchTest::changeElsewhereShowsAtNextKey() {
+    QFETCH(QString, change);
+    QFETCH(QStringList, expected);
+    QFETCH(bool, kept);
+    const QList<Entry> entries = searchEntries();
+    // The file as another program would leave it with one entry more.
+    TempProgramFolder elsewhere;
+    elsewhere.createCatalogue(entries);
+    elsewhere.insertRows({{0, QStringLiteral("Doghouse"), QStringLiteral("/s/house.wav"), {}, {}}});
+    QFile copy(elsewhere.cataloguePath());
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    const QByteArray withOneMore = copy.readAll();
+
+    window::Form1& form = start(entries);
+    control<QCheckBox>(form, "Check1")->setChecked(true);
+    QLineEdit* edit = searchBox(form, 0);
+    typeText(edit, QStringLiteral("d"));
+    QVERIFY(form.listSnapshot().isHeld());  // answered from the entries in memory
+
+    const QString path = folder_->cataloguePath();
+    if (change.startsWith(QLatin1String("insert"))) {
+        store::Connection other = store::openCatalogueFile(path, SQLITE_OPEN_READWRITE);
+        other.exec("insert into SoundData (NameData, FilePath) values ('Doghouse', '/s/h.wav')");
+    }
+    if (change.endsWith(QLatin1String("own delete"))) {
+        form.list()->selectItem(
+            static_cast<int>(listedNames(form).indexOf(QStringLiteral("Hotdog stand"))) + 1);
+        form.ListView1_MouseDown(Qt::LeftButton);
+        dialogs_->answers.push_back(QMessageBox::Yes);
+        form.DeleteMenu_Click();
+    } else if (change == QLatin1String("window")) {
+        auto second = test::makeForm(*folder_, std::make_shared<ScriptedDialogs>());
+        control<QLineEdit>(*second, "Text1")->setText(QStringLiteral("Doghouse"));
+        control<QLineEdit>(*second, "Text2")->setText(QStringLiteral("/s/house.wav"));
+        second->Command1_Click();
+    } else if (change == QLatin1String("in place") || change == QLatin1String("replaced")) {
+        const QString target =
+            change == QLatin1String("replaced") ? path + QStringLiteral(".new") : path;
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(file.write(withOneMore), withOneMore.size());
+        file.close();
+        if (target != path) QVERIFY(::rename(qPrintable(target), qPrintable(path)) == 0);
+    } else if (change != QLatin1String("insert")) {
+        store::Connection other = store::openCatalogueFile(path, SQLITE_OPEN_READWRITE);
+        if (change == QLatin1String("update"))
+            other.exec("update SoundData set NameData = 'cat dog' where NameData = 'cat'");
+        else
+            other.exec("delete from SoundData where NameData = 'Hotdog stand'");
+    }
+    typeText(edit, QStringLiteral("o"));
+    QCOMPARE(listedNames(form), expected);
+    QCOMPARE(form.listSnapshot().isHeld(), kept);
+    QCOMPARE(dialogs_->messages.size(), change.endsWith(QLatin1String("own delete")) ? 1 : 0);
+}
+
+void SearchTest::assistiveToolsSeeTheSortedListAtOnce() {
+    window::Form1& form = start(sortEntries());
+    QAccessible::setActive(true);
+    const auto inactive = qScopeGuard([] { QAccessible::setActive(false); });
+    form.ListView1_ColumnClick(2);
+    // Asked before the window's event loop has turned once more.
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(form.list());
+    QAccessibleTableInterface* table = list->tableInterface();
+    QCOMPARE(table->rowCount(), 7);
+    QAccessibleInterface* cell = table->cellAt(0, 1);
+    QVERIFY(cell);
+    QCOMPARE(cell->text(QAccessible::Name), QStringLiteral("apple"));
+    QCOMPARE(list->indexOfChild(cell), list->indexOfChild(table->cellAt(0, 0)) + 1);
 }
 
 QTEST_MAIN(SearchTest)
