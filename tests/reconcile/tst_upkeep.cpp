@@ -148,13 +148,13 @@ void UpkeepTest::missingAndPrune() {
     const QString root = tree.path();
     auto at = [&root](QString text) { return text.replace(u'@', root); };
     QList<Entry> rows;
-    for (const QString& spec : entries) {
-        const QString path = at(spec.mid(1));
-        if (spec.startsWith(u'=')) {
+    for (const QString& item : entries) {
+        const QString path = at(item.mid(1));
+        if (item.startsWith(u'=')) {
             QVERIFY(QDir().mkpath(path));
             continue;
         }
-        if (spec.startsWith(u'+')) {
+        if (item.startsWith(u'+')) {
             QVERIFY(QDir().mkpath(QFileInfo(path).path()));
             QVERIFY(QFile(path).open(QIODevice::WriteOnly));
         }
