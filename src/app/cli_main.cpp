@@ -9,6 +9,6 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setOrganizationName(QStringLiteral("Kalvero"));
     kalvero::cli::Console console(stdout, stderr);
     // The default catalogue lives beside the program, as the window's does.
-    return kalvero::cli::run(QCoreApplication::arguments(),
-                                       QCoreApplication::applicationDirPath(), console);
+    return kalvero::cli::run(QCoreApplication::arguments(), QCoreApplication::applicationDirPath(),
+                             console);
 }
