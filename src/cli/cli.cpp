@@ -39,8 +39,10 @@ const Command kCommands[] = {
      "a line.",
      1, -1, infoOptions, runInfo},
     {"relink", "OLD_FOLDER NEW_FOLDER",
-     "Moves every entry under OLD_FOLDER to NEW_FOLDER (the start of its path is rewritten).", 2, 2,
-     relinkOptions, runRelink},
+     "Moves every entry under OLD_FOLDER to NEW_FOLDER (the start of its path is rewritten). "
+     "With --find FOLDER instead: points each missing entry to the file under FOLDER that has its "
+     "analysed audio.",
+     0, 2, relinkOptions, runRelink},
     {"prune", "",
      "Removes the entries whose file is missing, and lists them as missing does; never those on "
      "a drive that is not connected, nor under a folder where most files are missing.",

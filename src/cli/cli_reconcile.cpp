@@ -5,6 +5,7 @@
 #include "reconcile/duplicates.h"
 #include "reconcile/missingfiles.h"
 #include "reconcile/relink.h"
+#include "reconcile/relinkfind.h"
 #include "store/dberrortext.h"
 
 #include <QFile>
@@ -12,10 +13,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <optional>
 
 namespace kalvero::cli {
 
 using namespace reconcile;
+using importer::counted;
 using importer::entries;
 
 namespace {
@@ -23,6 +26,15 @@ namespace {
 const QCommandLineOption& dryRunOption() {
     static const QCommandLineOption option(
         QStringLiteral("dry-run"), QStringLiteral("Say what would change; change nothing."));
+    return option;
+}
+
+const QCommandLineOption& findOption() {
+    static const QCommandLineOption option(
+        QStringLiteral("find"),
+        QStringLiteral("Instead of moving a folder, point each missing entry to the file under "
+                       "FOLDER with its analysed size and audio."),
+        QStringLiteral("FOLDER"));
     return option;
 }
 
@@ -58,7 +70,7 @@ QString drivesText(const QList<MissingEntry>& offline) {
 
 }  // namespace
 
-std::vector<QCommandLineOption> relinkOptions() { return {dryRunOption()}; }
+std::vector<QCommandLineOption> relinkOptions() { return {dryRunOption(), findOption()}; }
 std::vector<QCommandLineOption> missingOptions() { return {offlineOption()}; }
 std::vector<QCommandLineOption> pruneOptions() { return {dryRunOption()}; }
 std::vector<QCommandLineOption> duplicatesOptions() { return {jsonOption()}; }
@@ -201,7 +213,172 @@ int runDuplicates(Invocation& call) {
     return kSuccess;
 }
 
+namespace {
+
+// "Looked at 1200 sound files under /x", then "12 of 40 files decoded".
+QString findProgressLine(const RelinkFindProgress& progress, const QString& folder,
+                         qint64 elapsedMs) {
+    const qint64 toDecode = progress.toDecode.load();
+    if (toDecode == 0)
+        return QStringLiteral("Looked at %1 under %2")
+            .arg(counted(progress.walked.load(), QStringLiteral("%1 sound file"),
+                         QStringLiteral("%1 sound files")),
+                 folder);
+    const qint64 decoded = progress.decoded.load();
+    return QStringLiteral("%1 of %2 of a missing entry's size decoded, ")
+               .arg(decoded)
+               .arg(counted(toDecode, QStringLiteral("%1 file"), QStringLiteral("%1 files"))) +
+           rateText(decoded, elapsedMs);
+}
+
+int runRelinkFind(Invocation& call) {
+    const QString folder = call.parser.value(findOption());
+    if (!call.arguments.isEmpty()) {
+        call.console.error(QStringLiteral("Usage: kalvero-cli relink --find FOLDER [--dry-run]"));
+        return kUsageError;
+    }
+    if (folder.isEmpty()) {
+        call.console.error(QStringLiteral("--find needs a folder."));
+        return kUsageError;
+    }
+    if (!catalogueExists(call)) return kFailure;
+    const QString shown = QFile::decodeName(folderKey(folder));
+    if (!QFileInfo(folder).isDir()) {
+        call.console.error(QStringLiteral("No folder at %1; nothing was changed.").arg(shown));
+        return kFailure;
+    }
+    const bool dryRun = call.parser.isSet(dryRunOption());
+    RelinkFindProgress progress;
+    RelinkFindResult result;
+    std::optional<store::DbError> failure;
+    runWithProgress(
+        call.console, progress.cancel,
+        [&] {
+            try {
+                result = relinkByContent(call.cataloguePath, folder, dryRun, progress);
+            } catch (const store::DbError& error) {
+                failure = error;
+            }
+        },
+        [&](qint64 elapsedMs) { return findProgressLine(progress, shown, elapsedMs); },
+        [&] { return progress.walked.load() / 10000 + progress.decoded.load() / 100; });
+    if (failure) {
+        call.console.error(
+            store::describeFailure(QStringLiteral("change"), call.cataloguePath, *failure));
+        call.console.error(QStringLiteral("Nothing was changed."));
+        return kFailure;
+    }
+    if (result.cancelled) {
+        call.console.error(QStringLiteral("Stopped; nothing was changed."));
+        return kFailure;
+    }
+
+    // The moves on standard output, as `missing` lists, for scripts; what
+    // was left and why on standard error.
+    for (const FoundFile& found : result.moved)
+        call.console.print(QStringLiteral("%1\t%2\t%3")
+                               .arg(QString::number(found.id),
+                                    escapedField(QFile::decodeName(found.path)),
+                                    escapedField(QFile::decodeName(found.newPath))));
+    // "was left alone", "were not moved", "would not be moved"
+    auto leftAs = [dryRun](qsizetype count, const QString& how) {
+        if (dryRun)
+            return how.startsWith(QLatin1String("not "))
+                       ? QStringLiteral("would not be ") + how.mid(4)
+                       : QStringLiteral("would be ") + how;
+        return (count == 1 ? QStringLiteral("was ") : QStringLiteral("were ")) + how;
+    };
+    if (result.sought > 0) {
+        QString said = (dryRun ? QStringLiteral("Would relink %1") : QStringLiteral("Relinked %1"))
+                           .arg(entries(result.moved.size())) +
+                       QStringLiteral(" to files under %1 with the same audio").arg(shown);
+        if (result.notFound > 0)
+            said += counted(result.notFound, QStringLiteral("; %1 missing entry was not found"),
+                            QStringLiteral("; %1 missing entries were not found"));
+        said += QLatin1Char('.');
+        if (dryRun) said += QStringLiteral(" Nothing was changed (--dry-run).");
+        call.console.error(said);
+        call.console.error(QStringLiteral("Decoded %1 of the %2 there: those of a missing entry's "
+                                          "size.")
+                               .arg(result.decoded)
+                               .arg(counted(result.walked, QStringLiteral("%1 sound file"),
+                                            QStringLiteral("%1 sound files"))));
+    } else {
+        call.console.error(
+            QStringLiteral("No missing entry could be looked for; nothing was "
+                           "changed."));
+    }
+    if (!result.taken.isEmpty()) {
+        call.console.error(
+            QStringLiteral("%1 %2: the file with the same audio is already another entry's. "
+                           "ID, path, that file and the other entry's ID:")
+                .arg(entries(result.taken.size()),
+                     leftAs(result.taken.size(), QStringLiteral("not moved"))));
+        for (const TakenMatch& taken : result.taken)
+            call.console.error(QStringLiteral("%1\t%2\t%3\t%4")
+                                   .arg(QString::number(taken.id),
+                                        escapedField(QFile::decodeName(taken.path)),
+                                        escapedField(QFile::decodeName(taken.newPath)),
+                                        QString::number(taken.otherId)));
+    }
+    if (!result.ambiguous.isEmpty()) {
+        call.console.error(
+            QStringLiteral("%1 %2: more than one file has the same audio, or one file "
+                           "has the audio of more than one entry. ID, path and the files with "
+                           "the same audio:")
+                .arg(entries(result.ambiguous.size()),
+                     leftAs(result.ambiguous.size(), QStringLiteral("left alone"))));
+        for (const AmbiguousMatch& match : result.ambiguous) {
+            QString line = QStringLiteral("%1\t%2").arg(
+                QString::number(match.id), escapedField(QFile::decodeName(match.path)));
+            for (const QByteArray& candidate : match.candidates)
+                line += QLatin1Char('\t') + escapedField(QFile::decodeName(candidate));
+            call.console.error(line);
+        }
+    }
+    if (result.changedSince > 0)
+        call.console.error(counted(result.changedSince,
+                                   QStringLiteral("%1 entry was changed by another program "
+                                                  "meanwhile and keeps that change."),
+                                   QStringLiteral("%1 entries were changed by another program "
+                                                  "meanwhile and keep that change.")));
+    for (const AnalysisFailure& failed : result.unreadable)
+        call.console.error(QStringLiteral("Could not read %1: %2").arg(failed.path, failed.reason));
+    if (result.unreadableFolders > 0)
+        call.console.error(counted(result.unreadableFolders,
+                                   QStringLiteral("%1 folder under %2 could not be read."),
+                                   QStringLiteral("%1 folders under %2 could not be read."))
+                               .arg(shown));
+    if (result.unanalysed > 0)
+        call.console.error(
+            counted(result.unanalysed,
+                    QStringLiteral("%1 missing entry has no analysis of its audio, so its file "
+                                   "cannot be recognised"),
+                    QStringLiteral("%1 missing entries have no analysis of their audio, so their "
+                                   "files cannot be recognised")) +
+            QStringLiteral(" ('kalvero-cli analyse' must run while the files are in place). "
+                           "'kalvero-cli relink OLD_FOLDER NEW_FOLDER' moves entries by folder."));
+    if (result.offline > 0)
+        call.console.error(counted(result.offline,
+                                   QStringLiteral("%1 entry on a drive that is not connected "
+                                                  "was not looked for."),
+                                   QStringLiteral("%1 entries on drives that are not connected "
+                                                  "were not looked for.")));
+    // As relink by folder does when it leaves entries: what was asked was not all done.
+    const bool complete = result.taken.isEmpty() && result.ambiguous.isEmpty() &&
+                          result.changedSince == 0 && result.unreadable.isEmpty() &&
+                          result.unreadableFolders == 0;
+    return complete ? kSuccess : kFailure;
+}
+
+}  // namespace
+
 int runRelink(Invocation& call) {
+    if (call.parser.isSet(findOption())) return runRelinkFind(call);
+    if (call.arguments.size() != 2) {
+        call.console.error(QStringLiteral("Usage: kalvero-cli relink OLD_FOLDER NEW_FOLDER"));
+        return kUsageError;
+    }
     const QString& from = call.arguments.at(0);
     const QString& to = call.arguments.at(1);
     if (from.isEmpty() || to.isEmpty()) {

@@ -22,6 +22,8 @@ std::vector<QCommandLineOption> missingOptions();
 int runInfo(Invocation& call);
 std::vector<QCommandLineOption> infoOptions();
 // relink OLD_FOLDER NEW_FOLDER [--dry-run]: moves the entries under a folder.
+// relink --find FOLDER [--dry-run]: finds the missing entries' files under
+// FOLDER by their analysed audio.
 int runRelink(Invocation& call);
 std::vector<QCommandLineOption> relinkOptions();
 // prune [--dry-run]: removes the entries whose file is missing.
