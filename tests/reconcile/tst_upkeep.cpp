@@ -42,11 +42,13 @@ reconcile::Volumes volumesIn(const QString& root, const QStringList& mounts) {
         points);
 }
 
-// A short tone of its own for each `n`, as a 16-bit stereo WAV file.
-bool writeTone(const QString& path, int n) {
+// A short tone of its own for each `n`, as a 16-bit stereo WAV file; titles
+// of the same length give files of the same size.
+bool writeTone(const QString& path, int n, const char* title = nullptr) {
     SF_INFO info{0, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
     SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
     if (!file) return false;
+    if (title) sf_set_string(file, SF_STR_TITLE, title);
     std::vector<short> samples(2 * 12000);
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = short((i * (n + 1)) % 20000);
     const bool ok = sf_write_short(file, samples.data(), sf_count_t(samples.size())) ==
@@ -64,6 +66,8 @@ private slots:
     void duplicates_data();
     void duplicates();
     void analyseKilledAndResumed();
+    void relinkFind_data();
+    void relinkFind();
     void mountTable();
     void unpluggedDriveToolTip();
 };
@@ -333,6 +337,130 @@ void UpkeepTest::analyseKilledAndResumed() {
     run = runCli(program, {u"analyse"_s, u"--all"_s});
     QCOMPARE(run.out,
              u"Analysed %1 files; 1 has no file, 1 could not be analysed.\n"_s.arg(kSounds));
+}
+
+void UpkeepTest::relinkFind_data() {
+    // Entries "N|path": a file with tone N is there and analysed; "!N|path":
+    // it comes only after the analysis. Then, on the tree: "mv|from|to",
+    // "cp|from|to", "rm|path", "tag|N|path" (tone N again, with another title
+    // of the same length), "junk|path" (no sound, of another size). "@" is the tree; relink looks
+    // under @/new.
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QStringList>("changes");
+    QTest::addColumn<bool>("dryRun");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QStringList>("paths");  // after the run, in ID order
+
+    const QString odd = u"@/old/Ünï 'q' \"dq\" 100%_ 声.wav"_s,
+                  oddNew = u"@/new/Été %_ голос.wav"_s;
+    const QStringList moved{u"0|@/old/a.wav"_s, u"1|"_s + odd};
+    const QStringList moves{u"mv|@/old/a.wav|@/new/sub/a 'b'.wav"_s, u"mv|"_s + odd + u'|' + oddNew,
+                            u"tag|1|"_s + oddNew};
+    const QString movedOut =
+        u"1\t@/old/a.wav\t@/new/sub/a 'b'.wav\n2\t"_s + odd + u'\t' + oddNew + u'\n';
+    const QString decoded =
+        u"Decoded %1 of the %2 sound files there: those of a missing entry's "
+        "size.\n"_s;
+    QTest::newRow("moved, moved and re-tagged, odd names")
+        << moved << moves << false << movedOut
+        << u"Relinked 2 entries to files under @/new with the same audio.\n"_s +
+               decoded.arg(2).arg(2)
+        << 0 << QStringList{u"@/new/sub/a 'b'.wav"_s, oddNew};
+    QTest::newRow("dry run") << moved << moves << true << movedOut
+                             << u"Would relink 2 entries to files under @/new with the same audio. "
+                                "Nothing was changed (--dry-run).\n"_s +
+                                    decoded.arg(2).arg(2)
+                             << 0 << QStringList{u"@/old/a.wav"_s, odd};
+    QTest::newRow("two copies; one file with the audio of two entries")
+        << QStringList{u"0|@/old/a.wav"_s, u"0|@/old/b.wav"_s, u"1|@/old/c.wav"_s}
+        << QStringList{u"mv|@/old/a.wav|@/new/a.wav"_s, u"rm|@/old/b.wav"_s,
+                       u"cp|@/old/c.wav|@/new/c1.wav"_s, u"mv|@/old/c.wav|@/new/c2.wav"_s}
+        << false << QString()
+        << u"Relinked 0 entries to files under @/new with the same audio.\n"_s +
+               decoded.arg(3).arg(3) +
+               u"3 entries were left alone: more than one file has the same audio, or one file "
+               "has the audio of more than one entry. ID, path and the files with the same "
+               "audio:\n1\t@/old/a.wav\t@/new/a.wav\n2\t@/old/b.wav\t@/new/a.wav\n"
+               "3\t@/old/c.wav\t@/new/c1.wav\t@/new/c2.wav\n"_s
+        << 1 << QStringList{u"@/old/a.wav"_s, u"@/old/b.wav"_s, u"@/old/c.wav"_s};
+    QTest::newRow("other audio of the same size, no analysis, another entry's file, dry run")
+        << QStringList{u"1|@/old/x.wav"_s, u"!3|@/old/u.wav"_s, u"0|@/old/t.wav"_s,
+                       u"5|@/new/b.wav"_s}
+        << QStringList{u"rm|@/old/x.wav"_s,
+                       u"tag|2|@/new/y.wav"_s,
+                       u"mv|@/old/u.wav|@/new/u.wav"_s,
+                       u"rm|@/old/t.wav"_s,
+                       u"tag|0|@/new/b.wav"_s,
+                       u"junk|@/new/not 'a' sound.wav"_s}
+        << true << QString()
+        << u"Would relink 0 entries to files under @/new with the same audio; 1 missing entry "
+           "was not found. Nothing was changed (--dry-run).\n"_s +
+               decoded.arg(3).arg(4) +
+               u"1 entry would not be moved: the file with the same audio is already another "
+               u"entry's. "
+               "ID, path, that file and the other entry's ID:\n3\t@/old/t.wav\t@/new/b.wav\t4\n"
+               "1 missing entry has no analysis of its audio, so its file cannot be recognised "
+               "('kalvero-cli analyse' must run while the files are in place). 'kalvero-cli "
+               "relink OLD_FOLDER NEW_FOLDER' moves entries by folder.\n"_s
+        << 1 << QStringList{u"@/old/x.wav"_s, u"@/old/u.wav"_s, u"@/old/t.wav"_s, u"@/new/b.wav"_s};
+}
+
+void UpkeepTest::relinkFind() {
+    QFETCH(QStringList, entries);
+    QFETCH(QStringList, changes);
+    QFETCH(bool, dryRun);
+    QFETCH(QString, out);
+    QFETCH(QString, said);
+    QFETCH(int, code);
+    QFETCH(QStringList, paths);
+
+    QTemporaryDir tree;
+    auto at = [&tree](QString text) { return text.replace(u'@', tree.path()); };
+    auto tone = [](const QString& path, int n, const char* title) {
+        return QDir().mkpath(QFileInfo(path).path()) && writeTone(path, n, title);
+    };
+    QList<Entry> rows;
+    QList<std::pair<QString, int>> late;
+    for (const QString& item : entries) {
+        const QString path = at(item.section(u'|', 1));
+        const int n = item.section(u'|', 0, 0).remove(u'!').toInt();
+        if (item.startsWith(u'!'))
+            late.append({path, n});
+        else
+            QVERIFY(tone(path, n, "Door"));
+        rows.append({0, u"n"_s, path, {}, {}});
+    }
+    TempProgramFolder program;
+    program.createCatalogue(rows);
+    QVERIFY(runCli(program, {u"analyse"_s})
+                .out.startsWith(u"Analysed %1 files"_s.arg(rows.size() - late.size())));
+    for (const auto& [path, n] : late) QVERIFY(tone(path, n, "Door"));
+    for (const QString& change : changes) {
+        const QStringList f = at(change).split(u'|');
+        if (f[0] == u"tag"_s) QVERIFY(tone(f[2], f[1].toInt(), "Gate"));
+        if (f[0] == u"junk"_s) {
+            QFile junk(f[1]);
+            QVERIFY(junk.open(QIODevice::WriteOnly) && junk.write("RIFF") == 4);
+            continue;
+        }
+        if (f[0] == u"rm"_s || f[0] == u"mv"_s) QVERIFY(QFile::exists(f[1]));
+        if (f[0] != u"tag"_s && f[0] != u"rm"_s)
+            QVERIFY(QDir().mkpath(QFileInfo(f[2]).path()) && QFile::copy(f[1], f[2]));
+        if (f[0] == u"rm"_s || f[0] == u"mv"_s) QVERIFY(QFile::remove(f[1]));
+    }
+
+    QStringList arguments{u"relink"_s, u"--find"_s, tree.filePath(u"new"_s)};
+    if (dryRun) arguments << u"--dry-run"_s;
+    const CliRun run = runCli(program, arguments);
+    QCOMPARE(run.out, at(out));
+    QCOMPARE(run.err, at(said));
+    QCOMPARE(run.code, code);
+    QStringList left;
+    for (const Entry& e : program.readEntries()) left << e.file;
+    for (QString& path : paths) path = at(path);
+    QCOMPARE(left, paths);
 }
 
 void UpkeepTest::mountTable() {
