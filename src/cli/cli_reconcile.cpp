@@ -303,6 +303,8 @@ int runRelinkFind(Invocation& call) {
                                .arg(result.decoded)
                                .arg(counted(result.walked, QStringLiteral("%1 sound file"),
                                             QStringLiteral("%1 sound files"))));
+    } else if (result.unanalysed == 0) {
+        call.console.error(QStringLiteral("No entry's file is missing; nothing was changed."));
     } else {
         call.console.error(
             QStringLiteral("No missing entry could be looked for; nothing was "

@@ -84,6 +84,7 @@ RelinkFindResult relinkByContent(const QString& cataloguePath, const QString& fo
     {
         store::Connection connection =
             store::openCatalogueFile(cataloguePath, SQLITE_OPEN_READONLY);
+        sqlite3_busy_timeout(connection.handle(), store::kBulkBusyTimeoutMs);
         const QHash<qint64, Analysed> analyses = readAnalyses(connection);
         named = namedPaths(connection);
         for (const MissingEntry& entry : report.missing) {
