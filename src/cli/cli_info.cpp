@@ -1,7 +1,7 @@
 // kalvero-cli's info: every text and fact the catalogue holds about entries.
 
 #include "cli/clicommands.h"
-#include "reconcile/audioanalysis.h"
+#include "reconcile/catalogueanalysis.h"
 #include "store/catalogue.h"
 #include "store/dberrortext.h"
 #include "store/facts.h"
@@ -30,24 +30,6 @@ struct EntryRecord {
     QJsonObject fields;
     QStringList lines;
 };
-
-// A fact as a 'field: value' line shows it: the analysis' measures with
-// their units, as everywhere they are shown. JSON keeps the stored text.
-QString shownFact(store::Fact fact, const QString& value) {
-    bool number = false;
-    const double measure = value.toDouble(&number);
-    if (!number) return value;
-    switch (fact) {
-        case store::Fact::Loudness:
-            return reconcile::formatLoudness(measure);
-        case store::Fact::LoudnessRange:
-            return reconcile::formatLoudnessRange(measure);
-        case store::Fact::SamplePeak:
-            return reconcile::formatPeakDbfs(measure);
-        default:
-            return value;
-    }
-}
 
 QList<EntryRecord> readEntries(const store::Connection& connection, const QString& wanted) {
     const bool facts = store::hasFactsTable(connection);
@@ -83,7 +65,7 @@ QList<EntryRecord> readEntries(const store::Connection& connection, const QStrin
                                                    ? QJsonValue(value.toLongLong())
                                                    : QJsonValue(value));
                     record.lines << name + QStringLiteral(": ") +
-                                        escapedField(shownFact(store::Fact(f), value));
+                                        escapedField(reconcile::shownFact(store::Fact(f), value));
                 }
             }
             records << record;

@@ -77,6 +77,22 @@ store::FactValues analysisFactValues(const AudioAnalysis& analysis) {
     return facts;
 }
 
+QString shownFact(store::Fact fact, const QString& stored) {
+    bool number = false;
+    const double measure = stored.toDouble(&number);
+    if (!number) return stored;
+    switch (fact) {
+        case store::Fact::Loudness:
+            return formatLoudness(measure);
+        case store::Fact::LoudnessRange:
+            return formatLoudnessRange(measure);
+        case store::Fact::SamplePeak:
+            return formatPeakDbfs(measure);
+        default:
+            return stored;
+    }
+}
+
 CatalogueAnalysisResult analyseCatalogue(const QString& cataloguePath, bool all,
                                          AnalysisProgress& progress) {
     CatalogueAnalysisResult result;

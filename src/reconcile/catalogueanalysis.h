@@ -18,6 +18,10 @@ namespace kalvero::reconcile {
 QList<store::Fact> analysisFacts();
 // The analysis as those facts: numbers as in display, without their units.
 store::FactValues analysisFactValues(const AudioAnalysis& analysis);
+// A stored fact as people read it: loudness, its range and the sample peak
+// with their units ("-23.4 LUFS", "7.5 LU", "-inf dBFS"); any other fact,
+// or a measure that is no number, as stored.
+QString shownFact(store::Fact fact, const QString& stored);
 
 // Read by another thread while the analysis runs.
 struct AnalysisProgress {

@@ -1,6 +1,7 @@
 #include "window/factstips.h"
 
 #include "importer/soundsummary.h"
+#include "reconcile/catalogueanalysis.h"
 #include "store/facts.h"
 #include "window/fileexistence.h"
 #include "window/listview1.h"
@@ -37,6 +38,10 @@ QString factsText(const store::FactValues& facts) {
     format.bitDepth = facts[Fact::BitDepth].toInt();
     format.channels = facts[Fact::Channels].toInt();
     line("Format: ", importer::formatSummary(format));
+    // What kalvero-cli analyse measured, in the units its info shows.
+    line("Loudness: ", reconcile::shownFact(Fact::Loudness, facts[Fact::Loudness]));
+    line("Loudness range: ", reconcile::shownFact(Fact::LoudnessRange, facts[Fact::LoudnessRange]));
+    line("Sample peak: ", reconcile::shownFact(Fact::SamplePeak, facts[Fact::SamplePeak]));
     return lines.join(QLatin1Char('\n'));
 }
 

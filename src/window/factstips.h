@@ -10,7 +10,8 @@ namespace kalvero::window {
 class ListView1;
 
 // The tooltip of a row's Name: the entry's name and, when the catalogue keeps
-// facts for it, its UCS category, creator, library, duration and format. The
+// facts for it, its UCS category, creator, library, duration and format, and
+// its loudness, loudness range and sample peak once analysed. The
 // facts are read when a row is hovered, for that row alone, on a connection
 // of the tips' own (the list's never waits for them); a catalogue another
 // program holds locked gives the name alone at once.

@@ -512,12 +512,30 @@ void TestSoundFacts::listTooltip() {
              QString());
     importer::ImportProgress progress;
     QVERIFY(!importer::importPaths(folder.cataloguePath(), {tree}, progress).failure);
+    // An analysed entry with no other facts; its peak is silence.
+    const QString hum = u"Hum 'q' 100%_ é 音"_s;
+    folder.insertRows({{0, hum, u"/hum.wav"_s, {}, {}}});
+    {
+        store::Connection connection =
+            store::openCatalogueFile(folder.cataloguePath(), SQLITE_OPEN_READWRITE);
+        store::Transaction transaction(connection);
+        store::prepareFactsTable(connection);
+        store::FactValues measured;
+        measured[Fact::Loudness] = u"-23.4"_s;
+        measured[Fact::LoudnessRange] = u"7.5"_s;
+        measured[Fact::SamplePeak] = u"-inf"_s;
+        store::FactsUpdater(connection, {Fact::Loudness, Fact::LoudnessRange, Fact::SamplePeak})
+            .write(3, measured);
+        transaction.commit();
+    }
 
     auto form = test::makeForm(folder, std::make_shared<test::ScriptedDialogs>());
     window::ListView1* list = form->list();
     auto* tips = list->findChild<window::EntryFactsTips*>();
     QVERIFY(tips);
-    QCOMPARE(list->count(), 2);
+    QCOMPARE(list->count(), 3);
+    QCOMPARE(tips->toolTipFor(2),
+             hum + u"\nLoudness: -23.4 LUFS\nLoudness range: 7.5 LU\nSample peak: -inf dBFS"_s);
     QCOMPARE(tips->toolTipFor(0), u"By hand"_s);
     const QString door =
         u"Creak Slow\nUCS category: DOORS-WOOD\nCreator: JD\nLibrary: Doors Vol. 1\n"

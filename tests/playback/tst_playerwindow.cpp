@@ -15,12 +15,15 @@
 #include <QFile>
 #include <QLabel>
 #include <QMimeData>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QtTest>
 #include <functional>
+#include <numbers>
 
 using kalvero::player::ExitCode;
 using kalvero::player::Peak;
@@ -182,15 +185,15 @@ void PlayerWindowTest::playsToTheEndAndCloses() {
     // The waveform holds the focus, so Space pauses rather than presses a button.
     QCOMPARE(window.focusWidget(), parts.waveform);
     QVERIFY(parts.waveform->isVisible());
-    // The catalogue's summary of the same file, word for word.
-    QCOMPARE(parts.summary->text(),
-             frames > 0 ? QStringLiteral("WAV 22050 Hz 32-bit float stereo 0:00.10")
-                        : QStringLiteral("WAV 22050 Hz 32-bit float stereo 0:00.00"));
     QVERIFY2(parts.time->text().endsWith(frames > 0 ? QLatin1String(" / 0:00.1")
                                                     : QLatin1String(" / 0:00.0")),
              qPrintable(parts.time->text()));
     QVERIFY(!parts.message->isVisible());
     QVERIFY(window.isPlaying());
+    // The catalogue's summary of the same file, word for word, read beside the sound.
+    QTRY_COMPARE(parts.summary->text(),
+                 frames > 0 ? QStringLiteral("WAV 22050 Hz 32-bit float stereo 0:00.10")
+                            : QStringLiteral("WAV 22050 Hz 32-bit float stereo 0:00.00"));
 
     QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 20000);
     QVERIFY(!window.isPlaying());
@@ -609,6 +612,7 @@ void PlayerWindowTest::summaryNeverRunsOffTheWindow() {
     window.start();
     window.resize(window.minimumSizeHint());
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_VERIFY(!summary->text().isEmpty());
     summary->setText(summary->text() + QStringLiteral(", ") + QString(200, QLatin1Char('x')));
     QCoreApplication::processEvents();
     QVERIFY2(window.width() < 600, qPrintable(QString::number(window.width())));
@@ -624,26 +628,46 @@ void PlayerWindowTest::summaryNeverRunsOffTheWindow() {
 void PlayerWindowTest::showsWhatTheFileSays_data() {
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<QString>("comment");
+    // Of a 1 kHz sine; 0 is silence.
+    QTest::addColumn<double>("amplitude");
+    // Whether the window played the long sound before it was handed this
+    // one, which then has no frames: a loudness shown could only be the
+    // long sound's.
+    QTest::addColumn<bool>("switched");
     QTest::addColumn<QString>("facts");
     const QString note = QString(400, QLatin1Char('n'));
+    const QString silent = QStringLiteral("\nLoudness: -inf LUFS \u00b7 Sample peak: -inf dBFS");
     QTest::newRow("tags and a UCS name")
-        << QStringLiteral("DOORWood_Creak Slow_JD_MYLIB.wav") << QStringLiteral("Slow creak")
+        << QStringLiteral("DOORWood_Creak Slow_JD_MYLIB.wav") << QStringLiteral("Slow creak") << 0.0
+        << false
         << QStringLiteral(
                "Old door\nSlow creak\n"
-               "Category: DOORS-WOOD \u00b7 Creator: Ann Artist \u00b7 Library: Doors");
+               "Category: DOORS-WOOD \u00b7 Creator: Ann Artist \u00b7 Library: Doors") +
+               silent;
     QTest::newRow("a long note is shortened")
-        << QStringLiteral("plain.wav") << note
+        << QStringLiteral("plain.wav") << note << 0.0 << false
         << QStringLiteral("Old door\n") + note.left(300) + QChar(0x2026) +
-               QStringLiteral("\nCreator: Ann Artist \u00b7 Library: Doors");
+               QStringLiteral("\nCreator: Ann Artist \u00b7 Library: Doors") + silent;
+    const QString tone = QStringLiteral(
+        "Old door\n100% 'q' \u00e9\nCreator: Ann Artist \u00b7 Library: Doors\n"
+        "Loudness: -23.0 LUFS \u00b7 Sample peak: -20.0 dBFS");
+    QTest::newRow("a -20 dBFS sine")
+        << QStringLiteral("tone.wav") << QStringLiteral("100% 'q' \u00e9") << 0.1 << false << tone;
+    QTest::newRow("handed over at once")
+        << QStringLiteral("after.wav") << QStringLiteral("100% 'q' \u00e9") << 0.1 << true
+        << QStringLiteral("Old door\n100% 'q' \u00e9\nCreator: Ann Artist \u00b7 Library: Doors");
 }
 
 void PlayerWindowTest::showsWhatTheFileSays() {
     QFETCH(QString, fileName);
     QFETCH(QString, comment);
+    QFETCH(double, amplitude);
+    QFETCH(bool, switched);
     QFETCH(QString, facts);
     const QString path = dir_.filePath(fileName);
     SF_INFO info{};
-    info.samplerate = 22050;
+    // Two seconds: loudness is gated in blocks of 400 ms.
+    info.samplerate = 48000;
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
@@ -652,18 +676,37 @@ void PlayerWindowTest::showsWhatTheFileSays() {
     sf_set_string(file, SF_STR_COMMENT, comment.toUtf8().constData());
     sf_set_string(file, SF_STR_ARTIST, "Ann Artist");
     sf_set_string(file, SF_STR_ALBUM, "Doors");
-    const std::vector<short> silence(2205);
-    sf_writef_short(file, silence.data(), 2205);
+    std::vector<short> samples(switched ? 0 : 96000);
+    for (size_t f = 0; f < samples.size(); ++f)
+        samples[f] = short(std::lround(amplitude * 32768 *
+                                       std::sin(2 * std::numbers::pi * 1000 * double(f) / 48000)));
+    sf_writef_short(file, samples.data(), sf_count_t(samples.size()));
     sf_close(file);
 
-    PlayerWindow window(QFile::encodeName(path));
+    PlayerWindow window(QFile::encodeName(switched ? longSound_ : path));
     window.show();
     window.start();
+    // The long sound's scan, if it outlives the switch, is let finish.
+    QPointer<kalvero::player::PeakScanner> before =
+        window.findChild<kalvero::player::PeakScanner*>();
+    std::optional<QSignalSpy> scanned;
+    if (switched) {
+        scanned.emplace(before.data(), &kalvero::player::PeakScanner::finished);
+        window.playFile(QFile::encodeName(path));
+    }
     const QLabel* line = window.findChild<QLabel*>(QStringLiteral("factsLabel"));
     QVERIFY(line);
+    QTRY_COMPARE_WITH_TIMEOUT(line->text(), facts, 10000);
+    QVERIFY(!line->isHidden());
+    const QString summary = QStringLiteral("WAV 48000 Hz 16-bit mono ") +
+                            (switched ? QStringLiteral("0:00.00") : QStringLiteral("0:02.00"));
+    QCOMPARE(partsOf(window).summary->text(), summary);
+    // Whatever was still being read about the sound before has ended unheard.
+    if (switched) QTRY_VERIFY_WITH_TIMEOUT(!before || scanned->count() > 0, 10000);
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
     QCOMPARE(line->text(), facts);
-    QVERIFY(line->isVisible());
-    QCOMPARE(partsOf(window).summary->text(), QStringLiteral("WAV 22050 Hz 16-bit mono 0:00.10"));
+    QCOMPARE(partsOf(window).summary->text(), summary);
     window.stop();
 }
 

@@ -1,6 +1,7 @@
 #include "playback/player/factsline.h"
 
 #include "importer/soundinfo.h"
+#include "reconcile/audioanalysis.h"
 
 #include <QStringList>
 
@@ -13,7 +14,7 @@ constexpr qsizetype kShownDescription = 300;
 
 }  // namespace
 
-QString factsLine(const importer::SoundInfo& info) {
+QString factsLine(const importer::SoundInfo& info, const std::optional<Loudness>& loudness) {
     QStringList lines;
     if (!info.title.isEmpty()) lines << info.title;
     if (!info.description.isEmpty()) {
@@ -29,6 +30,12 @@ QString factsLine(const importer::SoundInfo& info) {
     if (!creator.isEmpty()) details << QStringLiteral("Creator: ") + creator;
     if (!library.isEmpty()) details << QStringLiteral("Library: ") + library;
     if (!details.isEmpty()) lines << details.join(QStringLiteral(" \u00b7 "));
+    if (loudness) {
+        lines << QStringLiteral("Loudness: ") +
+                     reconcile::formatLoudness(loudness->integratedLufs) +
+                     QStringLiteral(" \u00b7 Sample peak: ") +
+                     reconcile::formatPeak(loudness->samplePeak);
+    }
     return lines.join(QLatin1Char('\n'));
 }
 

@@ -2,9 +2,12 @@
 
 #include "playback/player/soundfile.h"
 
+#include <ebur128.h>
 #include <QElapsedTimer>
 #include <algorithm>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <vector>
 
 namespace kalvero::player {
@@ -13,10 +16,56 @@ namespace {
 constexpr sf_count_t kBlockFrames = 16384;
 // How often finished columns are handed over while a long file is read.
 constexpr qint64 kDeliverMilliseconds = 100;
+
+struct MeterFreer {
+    void operator()(ebur128_state* state) const { ebur128_destroy(&state); }
+};
+
+// Loudness as kalvero-cli analyse measures it, fed block by block.
+class LoudnessMeter {
+public:
+    LoudnessMeter(int channels, int sampleRate)
+        : channels_(channels),
+          state_(ebur128_init(static_cast<unsigned>(channels),
+                              static_cast<unsigned long>(sampleRate),
+                              EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK)) {}
+
+    void add(const float* frames, qint64 count) {
+        if (!state_ || count <= 0) return;
+        if (ebur128_add_frames_float(state_.get(), frames, static_cast<size_t>(count)) !=
+            EBUR128_SUCCESS)
+            state_.reset();
+        else
+            frames_ += count;
+    }
+
+    // Nothing when the meter could not be set up for the sound's shape or failed.
+    std::optional<Loudness> result() const {
+        if (!state_ || frames_ == 0) return std::nullopt;
+        Loudness loudness;
+        if (ebur128_loudness_global(state_.get(), &loudness.integratedLufs) != EBUR128_SUCCESS)
+            return std::nullopt;
+        for (int c = 0; c < channels_; ++c) {
+            double peak = 0;
+            if (ebur128_sample_peak(state_.get(), static_cast<unsigned>(c), &peak) !=
+                EBUR128_SUCCESS)
+                return std::nullopt;
+            loudness.samplePeak = std::max(loudness.samplePeak, peak);
+        }
+        return loudness;
+    }
+
+private:
+    int channels_;
+    std::unique_ptr<ebur128_state, MeterFreer> state_;
+    qint64 frames_ = 0;
+};
+
 }  // namespace
 
 int scanPeaks(SoundFile& sound, qint64 totalFrames, int columns, const std::atomic<bool>& cancel,
-              const std::function<void(int first, const QVector<Peak>& peaks)>& deliver) {
+              const std::function<void(int first, const QVector<Peak>& peaks)>& deliver,
+              const std::function<void(const float* frames, qint64 count)>& everyBlock) {
     if (totalFrames <= 0 || columns <= 0) return 0;
     const int channels = sound.channels();
     std::vector<float> block(static_cast<size_t>(kBlockFrames) * static_cast<size_t>(channels));
@@ -53,6 +102,7 @@ int scanPeaks(SoundFile& sound, qint64 totalFrames, int columns, const std::atom
     while (column < columns && !cancel.load(std::memory_order_relaxed)) {
         const sf_count_t got = sound.readFrames(block.data(), kBlockFrames);
         if (got <= 0) break;
+        if (everyBlock) everyBlock(block.data(), got);
         for (sf_count_t f = 0; f < got && column < columns; ++f, ++frame) {
             while (frame >= end && column < columns) finishColumn();
             if (column >= columns) break;
@@ -86,14 +136,39 @@ void PeakScanner::start(const QByteArray& nativePath, qint64 totalFrames, int co
         std::unique_ptr<SoundFile> sound = SoundFile::open(nativePath, reason);
         int count = 0;
         if (sound) {
-            count = scanPeaks(*sound, totalFrames, columns, cancel_,
-                              [this](int first, const QVector<Peak>& peaks) {
-                                  // Queued: runs in the window's thread, and
-                                  // is dropped if this object is gone by then.
-                                  QMetaObject::invokeMethod(
-                                      this, [this, first, peaks] { emit peaksReady(first, peaks); },
-                                      Qt::QueuedConnection);
-                              });
+            LoudnessMeter meter(sound->channels(), sound->sampleRate());
+            auto measure = [&meter](const float* frames, qint64 frameCount) {
+                meter.add(frames, frameCount);
+            };
+            count = scanPeaks(
+                *sound, totalFrames, columns, cancel_,
+                [this](int first, const QVector<Peak>& peaks) {
+                    // Queued: runs in the window's thread, and
+                    // is dropped if this object is gone by then.
+                    QMetaObject::invokeMethod(
+                        this, [this, first, peaks] { emit peaksReady(first, peaks); },
+                        Qt::QueuedConnection);
+                },
+                measure);
+            // The overview stops at the length the file states (none when it
+            // states none); the loudness takes in every frame there is.
+            std::vector<float> rest(static_cast<size_t>(kBlockFrames) *
+                                    static_cast<size_t>(sound->channels()));
+            while (!cancel_.load(std::memory_order_relaxed)) {
+                const sf_count_t got = sound->readFrames(rest.data(), kBlockFrames);
+                if (got <= 0) break;
+                measure(rest.data(), got);
+            }
+            // A sound cut short by a fault would be measured on part of itself.
+            const std::optional<Loudness> loudness =
+                cancel_.load(std::memory_order_relaxed) || !sound->faultText().isEmpty()
+                    ? std::nullopt
+                    : meter.result();
+            if (loudness) {
+                QMetaObject::invokeMethod(
+                    this, [this, measured = *loudness] { emit loudnessMeasured(measured); },
+                    Qt::QueuedConnection);
+            }
         }
         QMetaObject::invokeMethod(
             this, [this, count] { emit finished(count); }, Qt::QueuedConnection);

@@ -14,11 +14,14 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPromise>
 #include <QPushButton>
 #include <QSlider>
+#include <QThreadPool>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -69,8 +72,7 @@ PlayerWindow::PlayerWindow(QByteArray nativePath, QWidget* parent)
       loopButton_(new QPushButton(QStringLiteral("Loop"), this)),
       volumeSlider_(new QSlider(Qt::Horizontal, this)),
       pollTimer_(new QTimer(this)),
-      volumeSaver_(new QTimer(this)),
-      scanner_(new PeakScanner(this)) {
+      volumeSaver_(new QTimer(this)) {
     setObjectName(QStringLiteral("PlayerWindow"));
     fileNameLabel_->setObjectName(QStringLiteral("fileNameLabel"));
     fileNameLabel_->setTextFormat(Qt::PlainText);
@@ -133,7 +135,7 @@ PlayerWindow::PlayerWindow(QByteArray nativePath, QWidget* parent)
         if (length > 0)
             seekTo(static_cast<qint64>(std::llround(fraction * static_cast<double>(length))));
     });
-    connect(scanner_, &PeakScanner::peaksReady, waveform_, &WaveformView::addPeaks);
+    makeScanner();
     connect(waveform_, &WaveformView::regionChanged, this, &PlayerWindow::applyLoop);
     connect(waveform_, &WaveformView::dragOutRequested, this, &PlayerWindow::dragOut);
 
@@ -190,9 +192,55 @@ void PlayerWindow::playFile(const QByteArray& nativePath) {
     // A scan of the old file may still be under way: it goes with its
     // scanner, and what it has queued for the window is dropped with it.
     delete scanner_;
+    makeScanner();
+    openAndPlay();
+}
+
+void PlayerWindow::makeScanner() {
     scanner_ = new PeakScanner(this);
     connect(scanner_, &PeakScanner::peaksReady, waveform_, &WaveformView::addPeaks);
-    openAndPlay();
+    connect(scanner_, &PeakScanner::loudnessMeasured, this, [this](const Loudness& loudness) {
+        loudness_ = loudness;
+        showFacts();
+    });
+}
+
+void PlayerWindow::forgetFacts() {
+    if (factsReading_) {
+        // A reading not yet begun is skipped; one under way ends unheard.
+        factsReading_->future().cancel();
+        delete factsReading_;
+        factsReading_ = nullptr;
+    }
+    about_.reset();
+    loudness_.reset();
+    showFacts();
+}
+
+void PlayerWindow::readFacts() {
+    auto promise = std::make_shared<QPromise<importer::SoundInfo>>();
+    auto* reading = new QFutureWatcher<importer::SoundInfo>(this);
+    factsReading_ = reading;
+    connect(reading, &QFutureWatcherBase::finished, this, [this, reading] {
+        if (reading != factsReading_ || reading->future().resultCount() == 0) return;
+        about_ = reading->result();
+        showFacts();
+    });
+    reading->setFuture(promise->future());
+    QThreadPool::globalInstance()->start([promise, path = nativePath_] {
+        promise->start();
+        if (!promise->isCanceled()) promise->addResult(importer::readSoundInfo(path));
+        promise->finish();
+    });
+}
+
+void PlayerWindow::showFacts() {
+    const importer::SoundInfo none;
+    const importer::SoundInfo& about = about_ ? *about_ : none;
+    summaryLabel_->setText(about.summary);
+    factsLabel_->setText(factsLine(about, loudness_));
+    factsLabel_->setToolTip(about.description);
+    factsLabel_->setVisible(!factsLabel_->text().isEmpty());
 }
 
 void PlayerWindow::clearFailure() {
@@ -209,6 +257,7 @@ void PlayerWindow::clearFailure() {
 }
 
 void PlayerWindow::openAndPlay() {
+    forgetFacts();
     QString reason;
     std::unique_ptr<SoundFile> next = SoundFile::open(nativePath_, reason);
     if (!next) {
@@ -237,18 +286,13 @@ void PlayerWindow::openAndPlay() {
         return;
     }
     applyLoop();
-    // The overview is read from a second opening of the file, beside the
-    // sound: a long file starts playing at once and its picture fills in.
-    if (length > 0)
-        scanner_->start(nativePath_, length, static_cast<int>(waveform_->peaks().size()));
+    // The overview and the loudness are read from a second opening of the
+    // file, beside the sound: a long file starts playing at once and its
+    // picture fills in. A file that states no length is still measured.
+    scanner_->start(nativePath_, length, static_cast<int>(waveform_->peaks().size()));
     pauseButton_->setEnabled(true);
     pollTimer_->start();
-    // Read once the sound plays, so that a long MP3's frame count delays nothing.
-    const importer::SoundInfo about = importer::readSoundInfo(nativePath_);
-    summaryLabel_->setText(about.summary);
-    factsLabel_->setText(factsLine(about));
-    factsLabel_->setToolTip(about.description);
-    factsLabel_->setVisible(!factsLabel_->text().isEmpty());
+    readFacts();
 }
 
 bool PlayerWindow::isPlaying() const {

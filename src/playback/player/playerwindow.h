@@ -1,5 +1,7 @@
 #pragma once
 
+#include "importer/soundinfo.h"
+#include "playback/player/peaks.h"
 #include "playback/player/playerarguments.h"
 #include "playback/player/regionfile.h"
 #include "prefs/options.h"
@@ -7,6 +9,10 @@
 #include <QByteArray>
 #include <QWidget>
 #include <memory>
+#include <optional>
+
+template <typename T>
+class QFutureWatcher;
 
 class QLabel;
 class QMimeData;
@@ -17,7 +23,6 @@ class QTimer;
 namespace kalvero::player {
 
 class AudioOutput;
-class PeakScanner;
 class SoundFile;
 class WaveformView;
 
@@ -92,6 +97,14 @@ protected:
 
 private:
     void openAndPlay();
+    // A scanner for the present sound, whose columns and loudness reach this window.
+    void makeScanner();
+    // Drops what was read or measured about the sound before, and what is
+    // still being read about it.
+    void forgetFacts();
+    // Reads the present file's tags and summary on a pooled thread; follows forgetFacts.
+    void readFacts();
+    void showFacts();
     void showFileName();
     void clearFailure();
     void applyLoop();
@@ -124,7 +137,13 @@ private:
     QTimer* pollTimer_;
     // Writes the volume once the slider has come to rest.
     QTimer* volumeSaver_;
-    PeakScanner* scanner_;
+    PeakScanner* scanner_ = nullptr;
+    // Reads the file's tags and its summary (a long MP3's frames are all
+    // counted) away from the window; replaced for each sound, so that what
+    // is read about the sound before never reaches this one.
+    QFutureWatcher<importer::SoundInfo>* factsReading_ = nullptr;
+    std::optional<importer::SoundInfo> about_;
+    std::optional<Loudness> loudness_;
     // Where a press on the file's name began, for dragging it out.
     QPoint dragFrom_;
 };
