@@ -137,15 +137,43 @@ public:
     }
 
     void run(const QStringList& folders) {
-        std::vector<Stored> all = readStored(connection_);
+        std::vector<Stored> all;
+        bool complete = false;
         if (folders.isEmpty()) {
+            all = readStored(connection_);
             result_.folders = foldersOf(all);
+            complete = walk();
         } else {
             QList<QByteArray> given;
             for (const QString& folder : folders) given << importer::storedPathOf(folder);
             result_.folders = outermost(given);
+            // The catalogue is read while the folders are walked: deriving its
+            // key and reading its pages cost about as much as the walk.
+            std::optional<store::DbError> readFailure;
+            {
+                const std::jthread reader([&] {
+                    try {
+                        all = readStored(connection_);
+                    } catch (const store::DbError& error) {
+                        readFailure = error;
+                    }
+                });
+                complete = walk();
+            }
+            if (readFailure) throw *readFailure;
         }
+        result_.import.unreadableFolders = counts_.unreadableFolders;
+        result_.import.brokenLinks = counts_.brokenLinks;
+        result_.import.vanished = counts_.vanished;
+        result_.import.missingPaths = counts_.missingRoots;
+        // Without the whole walk nothing can be called gone.
+        if (!complete || progress_.cancel.load()) {
+            result_.cancelled = true;
+            return;
+        }
+
         const Scope scope(result_.folders);
+        byPath_.reserve(qsizetype(all.size()));
         for (Stored& row : all) {
             if (!scope.contains(row.path)) continue;
             const qsizetype index = qsizetype(rows_.size());
@@ -158,23 +186,20 @@ public:
             }
             rows_.push_back(std::move(row));
         }
-        all.clear();
-
-        QStringList paths;
-        for (const QByteArray& folder : result_.folders) paths << QFile::decodeName(folder);
-        const bool complete = importer::walkSoundFiles(
-            paths, counts_, [this](const QByteArray& path) { return take(path); },
-            &progress_.cancel);
-        result_.import.unreadableFolders = counts_.unreadableFolders;
-        result_.import.brokenLinks = counts_.brokenLinks;
-        result_.import.vanished = counts_.vanished;
-        result_.import.missingPaths = counts_.missingRoots;
-        result_.import.unstorableNames = unstorable_;
-        // Without the whole walk nothing can be called gone.
-        if (!complete || progress_.cancel.load()) {
-            result_.cancelled = true;
-            return;
+        all = {};
+        for (const Found& file : found_) {
+            const auto known = byPath_.constFind(file.path);
+            if (known != byPath_.cend()) {
+                for (qsizetype index = *known; index >= 0; index = rows_[size_t(index)].nextSame)
+                    judge(index, file.size, file.modified);
+            } else if (file.path.isValidUtf8()) {
+                newFiles_ << QFile::decodeName(file.path);
+            } else {
+                // Stored texts are UTF-8, as the import has them.
+                ++result_.import.unstorableNames;
+            }
         }
+        found_ = {};
         lookAtUnseen();
         if (findUnplugged()) return;
         rereadChanged();
@@ -182,33 +207,37 @@ public:
     }
 
 private:
-    bool take(const QByteArray& path) {
-        progress_.found.store(++result_.found, std::memory_order_relaxed);
-        const auto known = byPath_.constFind(path);
-        if (known == byPath_.cend()) {
-            // Stored texts are UTF-8, as the import has them.
-            if (path.isValidUtf8())
-                newFiles_ << QFile::decodeName(path);
-            else
-                ++unstorable_;
-        } else if (struct stat st{}; ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode)) {
-            // Gone since it was listed: left unseen, and looked at again below.
-            QByteArray modified;
-            for (qsizetype index = *known; index >= 0; index = rows_[size_t(index)].nextSame)
-                judge(index, st, modified);
-        }
-        return !progress_.cancel.load(std::memory_order_relaxed);
+    struct Found {
+        QByteArray path;
+        qint64 size;
+        qint64 modified;
+    };
+
+    bool walk() {
+        QStringList paths;
+        for (const QByteArray& folder : result_.folders) paths << QFile::decodeName(folder);
+        return importer::walkSoundFilesWithStat(
+            paths, counts_,
+            [this](const QByteArray& path, const struct stat& st) {
+                found_.push_back({path, qint64(st.st_size), qint64(st.st_mtim.tv_sec)});
+                progress_.found.store(++result_.found, std::memory_order_relaxed);
+                return !progress_.cancel.load(std::memory_order_relaxed);
+            },
+            &progress_.cancel);
     }
 
-    // Compares the file with what its import saw; `modified` is the file's
-    // time as the fact spells it, made once for all the entries of a path.
-    void judge(qsizetype index, const struct stat& st, QByteArray& modified) {
+    // Compares the file with what its import saw.
+    void judge(qsizetype index, qint64 size, qint64 modified) {
         Stored& row = rows_[size_t(index)];
         row.state = Stored::State::Present;
-        bool same = row.size < 0 || row.size == qint64(st.st_size);
+        bool same = row.size < 0 || row.size == size;
         if (same && !row.modified.isEmpty()) {
-            if (modified.isEmpty()) modified = importer::isoTime(st.st_mtim.tv_sec).toLatin1();
-            same = row.modified == modified;
+            // Files copied together share their second: the text is made once for them.
+            if (modified != modifiedSeconds_ || modifiedText_.isEmpty()) {
+                modifiedSeconds_ = modified;
+                modifiedText_ = importer::isoTime(modified).toLatin1();
+            }
+            same = row.modified == modifiedText_;
         }
         // An entry with neither fact (added by hand or from CSV) has nothing to
         // compare: it counts as unchanged, and costs no read.
@@ -228,8 +257,7 @@ private:
             Stored& row = rows_[size_t(index)];
             if (row.state != Stored::State::Unseen) continue;
             if (struct stat st{}; ::stat(row.path.constData(), &st) == 0 && S_ISREG(st.st_mode)) {
-                QByteArray modified;
-                judge(index, st, modified);
+                judge(index, qint64(st.st_size), qint64(st.st_mtim.tv_sec));
                 continue;
             }
             const QByteArray folder =
@@ -367,8 +395,11 @@ private:
     std::vector<Stored> rows_;
     QHash<QByteArray, qsizetype> byPath_;
     importer::WalkCounts counts_;
+    // The sound files the walk met, with their size and time.
+    std::vector<Found> found_;
+    qint64 modifiedSeconds_ = 0;
+    QByteArray modifiedText_;
     QStringList newFiles_;
-    qint64 unstorable_ = 0;
     std::vector<qsizetype> changed_;
 };
 
