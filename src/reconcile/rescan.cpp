@@ -203,7 +203,10 @@ public:
         lookAtUnseen();
         if (findUnplugged()) return;
         rereadChanged();
-        if (!result_.cancelled) importNew();
+        if (progress_.cancel.load())
+            result_.cancelled = true;
+        else
+            importNew();
     }
 
 private:
