@@ -33,64 +33,6 @@ using bench::median;
 
 namespace {
 
-// A 16-bit mono WAV of `samples` samples: a few hundred bytes.
-QByteArray tinyWav(int samples, int seed) {
-    const quint32 dataBytes = quint32(samples * 2);
-    QByteArray wav;
-    auto u32 = [&wav](quint32 v) {
-        for (int i = 0; i < 4; ++i) wav += char((v >> (8 * i)) & 0xff);
-    };
-    auto u16 = [&wav](quint16 v) {
-        wav += char(v & 0xff);
-        wav += char(v >> 8);
-    };
-    wav += "RIFF";
-    u32(36 + dataBytes);
-    wav += "WAVEfmt ";
-    u32(16);
-    u16(1);  // PCM
-    u16(1);  // mono
-    u32(44100);
-    u32(88200);
-    u16(2);
-    u16(16);
-    wav += "data";
-    u32(dataBytes);
-    for (int i = 0; i < samples; ++i) u16(quint16((i * 37 + seed) & 0x7fff));
-    return wav;
-}
-
-// Makes the tree once: 100 folders of 10 folders, each with its share of the
-// sound files, a text file and a hidden file.
-QString cachedTree(const QString& cacheRoot, int files) {
-    const QString root = QDir(cacheRoot).filePath(QStringLiteral("import-tree-%1").arg(files));
-    const QString done = root + QStringLiteral("/.complete");
-    if (QFile::exists(done)) return root;
-    QDir(root).removeRecursively();
-    std::fprintf(stderr, "generating %d WAV files under %s...\n", files, qPrintable(root));
-    constexpr int kFolders = 1000;
-    for (int i = 0; i < files; ++i) {
-        const int folder = i % kFolders;
-        const QString dir = QStringLiteral("%1/Library %2/Take %3")
-                                .arg(root)
-                                .arg(folder / 10, 2, 10, QLatin1Char('0'))
-                                .arg(folder % 10);
-        if (i < kFolders) {
-            QDir().mkpath(dir);
-            QFile notes(dir + QStringLiteral("/notes.txt"));
-            if (notes.open(QIODevice::WriteOnly)) notes.write("session notes\n");
-            QFile hidden(dir + QStringLiteral("/.hidden.wav"));
-            if (hidden.open(QIODevice::WriteOnly)) hidden.write(tinyWav(8, i));
-        }
-        QFile f(dir + QStringLiteral("/sound %1.wav").arg(i, 6, 10, QLatin1Char('0')));
-        if (!f.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(f.fileName()));
-        f.write(tinyWav(100 + i % 100, i));
-    }
-    QFile mark(done);
-    mark.open(QIODevice::WriteOnly);
-    return root;
-}
-
 // Makes the tagged tree once: 100 folders, the kinds in turn, every file with
 // its own tags (written by libsndfile, TagLib and our own chunk writer), every
 // other one named by the UCS convention.
@@ -233,7 +175,7 @@ int main(int argc, char* argv[]) {
     const int taggedFiles = parser.value(taggedOption).toInt();
     const int reps = std::max(1, parser.value(repsOption).toInt());
     QDir().mkpath(parser.value(cacheOption));
-    const QString tree = cachedTree(parser.value(cacheOption), files);
+    const QString tree = bench::cachedSoundTree(parser.value(cacheOption), files);
 
     timeImports(tree, files, reps,
                 QStringLiteral("Import of %1 small WAV files in %2 folders (median of %3 runs)")

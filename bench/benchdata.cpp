@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <cstdio>
 #include <random>
 
 namespace kalvero::bench {
@@ -81,6 +82,33 @@ bool copyFolder(const QString& from, const QString& to) {
         if (!QFile::copy(f.filePath(), to + QLatin1Char('/') + f.fileName())) return false;
     }
     return true;
+}
+
+// A 16-bit mono WAV of `samples` samples: a few hundred bytes.
+QByteArray tinyWav(int samples, int seed) {
+    const quint32 dataBytes = quint32(samples * 2);
+    QByteArray wav;
+    auto u32 = [&wav](quint32 v) {
+        for (int i = 0; i < 4; ++i) wav += char((v >> (8 * i)) & 0xff);
+    };
+    auto u16 = [&wav](quint16 v) {
+        wav += char(v & 0xff);
+        wav += char(v >> 8);
+    };
+    wav += "RIFF";
+    u32(36 + dataBytes);
+    wav += "WAVEfmt ";
+    u32(16);
+    u16(1);  // PCM
+    u16(1);  // mono
+    u32(44100);
+    u32(88200);
+    u16(2);
+    u16(16);
+    wav += "data";
+    u32(dataBytes);
+    for (int i = 0; i < samples; ++i) u16(quint16((i * 37 + seed) & 0x7fff));
+    return wav;
 }
 
 }  // namespace
@@ -209,6 +237,35 @@ qint64 residentBytes() {
     if (!statm.open(QIODevice::ReadOnly)) return 0;
     const QList<QByteArray> fields = statm.readAll().split(' ');
     return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : 0;
+}
+
+QString cachedSoundTree(const QString& cacheRoot, int files) {
+    const QString root = QDir(cacheRoot).filePath(QStringLiteral("import-tree-%1").arg(files));
+    const QString done = root + QStringLiteral("/.complete");
+    if (QFile::exists(done)) return root;
+    QDir(root).removeRecursively();
+    std::fprintf(stderr, "generating %d WAV files under %s...\n", files, qPrintable(root));
+    constexpr int kFolders = 1000;
+    for (int i = 0; i < files; ++i) {
+        const int folder = i % kFolders;
+        const QString dir = QStringLiteral("%1/Library %2/Take %3")
+                                .arg(root)
+                                .arg(folder / 10, 2, 10, QLatin1Char('0'))
+                                .arg(folder % 10);
+        if (i < kFolders) {
+            QDir().mkpath(dir);
+            QFile notes(dir + QStringLiteral("/notes.txt"));
+            if (notes.open(QIODevice::WriteOnly)) notes.write("session notes\n");
+            QFile hidden(dir + QStringLiteral("/.hidden.wav"));
+            if (hidden.open(QIODevice::WriteOnly)) hidden.write(tinyWav(8, i));
+        }
+        QFile f(dir + QStringLiteral("/sound %1.wav").arg(i, 6, 10, QLatin1Char('0')));
+        if (!f.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(f.fileName()));
+        f.write(tinyWav(100 + i % 100, i));
+    }
+    QFile mark(done);
+    mark.open(QIODevice::WriteOnly);
+    return root;
 }
 
 }  // namespace kalvero::bench

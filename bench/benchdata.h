@@ -14,6 +14,11 @@ namespace kalvero::bench {
 // folder lives under `cacheRoot`, so later runs reuse it.
 QString cachedCatalogue(const QString& cacheRoot, int entries);
 
+// Makes (once, under `cacheRoot`) a tree of `files` small WAV files in 100
+// folders of 10 folders, each with its share of the sound files, a text file
+// and a hidden file, and returns its root.
+QString cachedSoundTree(const QString& cacheRoot, int files);
+
 // Copies a cached program folder to a scratch folder that a benchmark may change.
 QString scratchCopy(const QString& programFolder, const QString& scratchRoot);
 

@@ -55,6 +55,10 @@ const Command kCommands[] = {
      "Measures the audio hash, loudness and peak of every entry's file that was not analysed "
      "since it last changed, and keeps them with the entry's facts.",
      0, 0, analyseOptions, runAnalyse},
+    {"rescan", "[FOLDER...]",
+     "Imports the new sound files in the folders (default: every folder that holds entries), "
+     "reads the facts of changed files again, and lists the entries whose file is gone.",
+     0, -1, nullptr, runRescan},
 };
 
 // Whether `command` takes `option` (an option such as --dry-run may belong to several).

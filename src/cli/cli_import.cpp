@@ -23,8 +23,8 @@ QString progressLine(const ImportProgress& progress, qint64 elapsedMs) {
            rateText(found, elapsedMs);
 }
 
-// Names each file that was given or found but not taken, one line each, so
-// that a script can pick the paths out.
+}  // namespace
+
 void nameFilesNotTaken(const ImportResult& result, Console& console) {
     for (const QString& path : result.notSoundFiles)
         console.error(QStringLiteral("Not a sound file: %1").arg(path));
@@ -34,8 +34,6 @@ void nameFilesNotTaken(const ImportResult& result, Console& console) {
         console.error(counted(more, QStringLiteral("... and %1 more file not readable."),
                               QStringLiteral("... and %1 more files not readable.")));
 }
-
-}  // namespace
 
 int runImport(Invocation& call) {
     // Every path is checked first: a mistyped one stops the command before anything is stored.

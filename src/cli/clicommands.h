@@ -2,6 +2,10 @@
 
 #include "cli/cli.h"
 
+namespace kalvero::importer {
+struct ImportResult;
+}
+
 // The commands of kalvero-cli; each is one row in the table in cli.cpp.
 namespace kalvero::cli {
 
@@ -37,5 +41,12 @@ std::vector<QCommandLineOption> duplicatesOptions();
 // analysed, and keeps the results among their facts.
 int runAnalyse(Invocation& call);
 std::vector<QCommandLineOption> analyseOptions();
+// rescan [FOLDER...]: imports new sound files, reads changed ones again, and
+// lists the entries whose file is gone.
+int runRescan(Invocation& call);
+
+// Names each file an import was given or found but did not take, one line
+// each on standard error, so that a script can pick the paths out.
+void nameFilesNotTaken(const importer::ImportResult& result, Console& console);
 
 }  // namespace kalvero::cli

@@ -201,6 +201,8 @@ void readUcs(const EmbeddedTags& tags, const QByteArray& path, SoundInfo& info) 
     info.ucs.userData = either(kUserData, fromName.userData);
 }
 
+}  // namespace
+
 // ISO 8601 in UTC. By hand: QDateTime and gmtime cost more than the rest of
 // a small file's facts. The date comes from the day count by the usual
 // civil-from-days arithmetic over 400-year eras.
@@ -233,8 +235,6 @@ QString isoTime(qint64 secondsSinceEpoch) {
     }
     return QString::fromLatin1(text, out - text);
 }
-
-}  // namespace
 
 SoundInfo readSoundInfo(const QByteArray& path) {
     SoundInfo result;

@@ -55,4 +55,8 @@ EntryTexts entryTexts(const QByteArray& path, const SoundInfo& info);
 // The facts kept beside the entry.
 store::FactValues factValues(const SoundInfo& info);
 
+// A file's modification time as the Modified fact holds it: ISO 8601 in UTC,
+// to the second, e.g. "2024-05-01T12:00:00Z".
+QString isoTime(qint64 secondsSinceEpoch);
+
 }  // namespace kalvero::importer

@@ -20,15 +20,18 @@ namespace kalvero::importer {
 
 namespace {
 
+using StatVisitor = std::function<bool(const QByteArray& path, const struct stat* st)>;
+
 constexpr const char* kSoundExtensions[] = {"wav",  "wave", "bwf", "aif",  "aiff", "aifc",
                                             "flac", "ogg",  "oga", "opus", "mp3",  "au",
                                             "snd",  "w64",  "caf", "rf64"};
 
 class Walker {
 public:
-    Walker(WalkCounts& counts, const std::function<bool(const QByteArray&)>& onFile,
+    // With `wantStat`, every file's stat goes to `onFile`; without, it may be null.
+    Walker(WalkCounts& counts, const StatVisitor& onFile, bool wantStat,
            const std::atomic<bool>* stop)
-        : counts_(counts), onFile_(onFile), stop_(stop) {}
+        : counts_(counts), onFile_(onFile), wantStat_(wantStat), stop_(stop) {}
 
     // Every given path is known before the first is walked, so that a link in
     // the first can be recognised as leading into the second.
@@ -46,7 +49,7 @@ public:
             return true;
         }
         if (S_ISDIR(st.st_mode)) return folder(path, st);
-        if (S_ISREG(st.st_mode) && isSoundFileName(path)) return onFile_(path);
+        if (S_ISREG(st.st_mode) && isSoundFileName(path)) return onFile_(path, &st);
         counts_.notSoundRoots << QFile::decodeName(path);
         return true;
     }
@@ -93,7 +96,7 @@ private:
 
     bool child(int fd, const QByteArray& prefix, const QByteArray& name, unsigned char type) {
         // A file of another name is never looked at: walks stay at listing speed.
-        if (type == DT_REG) return !isSoundFileName(name) || onFile_(prefix + name);
+        if (type == DT_REG) return !isSoundFileName(name) || regularFile(fd, prefix, name);
         if (type != DT_DIR && type != DT_LNK && type != DT_UNKNOWN) return true;
         if (type != DT_LNK) {
             // The entry itself, not what it may lead to: it may have become a
@@ -104,7 +107,7 @@ private:
                 return true;
             }
             if (S_ISDIR(st.st_mode)) return folder(prefix + name, st);
-            if (S_ISREG(st.st_mode)) return !isSoundFileName(name) || onFile_(prefix + name);
+            if (S_ISREG(st.st_mode)) return !isSoundFileName(name) || onFile_(prefix + name, &st);
             if (!S_ISLNK(st.st_mode)) return true;
         }
         return link(fd, prefix, name);
@@ -126,7 +129,21 @@ private:
         // Walked through the link, a folder of the given paths would be stored
         // under the link's path and category, and again when imported itself.
         if (leadsIntoRoots(path)) return true;
-        return isFolder ? folder(path, st) : onFile_(path);
+        return isFolder ? folder(path, st) : onFile_(path, &st);
+    }
+
+    // A file listed as a regular one; looked at only when its stat is asked
+    // for, and then in its folder, which costs less than by its whole path.
+    bool regularFile(int fd, const QByteArray& prefix, const QByteArray& name) {
+        if (!wantStat_) return onFile_(prefix + name, nullptr);
+        struct stat st {};
+        if (::fstatat(fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            ++counts_.vanished;
+            return true;
+        }
+        // Something else by now: taken as the walk takes what it lists untyped.
+        if (!S_ISREG(st.st_mode)) return child(fd, prefix, name, DT_UNKNOWN);
+        return onFile_(prefix + name, &st);
     }
 
     // Whether the link at `path` leads to a given path, or to something the
@@ -153,7 +170,8 @@ private:
     }
 
     WalkCounts& counts_;
-    const std::function<bool(const QByteArray&)>& onFile_;
+    const StatVisitor& onFile_;
+    const bool wantStat_;
     const std::atomic<bool>* stop_;
     std::set<std::pair<dev_t, ino_t>> visited_;
     // The given paths with every link resolved.
@@ -177,10 +195,11 @@ QByteArray storedPathOf(const QString& path) {
     return QFile::encodeName(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
 }
 
-bool walkSoundFiles(const QStringList& paths, WalkCounts& counts,
-                    const std::function<bool(const QByteArray&)>& onFile,
-                    const std::atomic<bool>* stop) {
-    Walker walker(counts, onFile, stop);
+namespace {
+
+bool walk(const QStringList& paths, WalkCounts& counts, const StatVisitor& onFile, bool wantStat,
+          const std::atomic<bool>* stop) {
+    Walker walker(counts, onFile, wantStat, stop);
     QByteArrayList roots;
     for (const QString& path : paths) {
         // Absolute and cleaned, but links kept as the user named them.
@@ -190,6 +209,27 @@ bool walkSoundFiles(const QStringList& paths, WalkCounts& counts,
     for (const QByteArray& root : roots)
         if (!walker.root(root)) return false;
     return true;
+}
+
+}  // namespace
+
+bool walkSoundFiles(const QStringList& paths, WalkCounts& counts,
+                    const std::function<bool(const QByteArray&)>& onFile,
+                    const std::atomic<bool>* stop) {
+    return walk(
+        paths, counts,
+        [&onFile](const QByteArray& path, const struct stat*) { return onFile(path); }, false,
+        stop);
+}
+
+bool walkSoundFilesWithStat(
+    const QStringList& paths, WalkCounts& counts,
+    const std::function<bool(const QByteArray& path, const struct stat& st)>& onFile,
+    const std::atomic<bool>* stop) {
+    return walk(
+        paths, counts,
+        [&onFile](const QByteArray& path, const struct stat* st) { return onFile(path, *st); },
+        true, stop);
 }
 
 }  // namespace kalvero::importer

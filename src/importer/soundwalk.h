@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QStringList>
@@ -46,5 +48,12 @@ QByteArray storedPathOf(const QString& path);
 bool walkSoundFiles(const QStringList& paths, WalkCounts& counts,
                     const std::function<bool(const QByteArray& path)>& onFile,
                     const std::atomic<bool>* stop = nullptr);
+
+// The same walk, with each file's stat (links followed): looked up in the
+// file's folder, so that asking for it costs less than a stat by path.
+bool walkSoundFilesWithStat(
+    const QStringList& paths, WalkCounts& counts,
+    const std::function<bool(const QByteArray& path, const struct stat& st)>& onFile,
+    const std::atomic<bool>* stop = nullptr);
 
 }  // namespace kalvero::importer

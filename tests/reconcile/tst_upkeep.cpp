@@ -1,4 +1,4 @@
-// kalvero-cli's missing, prune, duplicates and analyse over a temporary tree whose media
+// kalvero-cli's missing, prune, duplicates, analyse and rescan over a temporary tree whose media
 // folders and mount points are given to the scan; the mount table; the list's tooltip.
 
 #include "reconcile/drives.h"
@@ -44,12 +44,12 @@ reconcile::Volumes volumesIn(const QString& root, const QStringList& mounts) {
 
 // A short tone of its own for each `n`, as a 16-bit stereo WAV file; titles
 // of the same length give files of the same size.
-bool writeTone(const QString& path, int n, const char* title = nullptr) {
+bool writeTone(const QString& path, int n, const char* title = nullptr, int frames = 12000) {
     SF_INFO info{0, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
     SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
     if (!file) return false;
     if (title) sf_set_string(file, SF_STR_TITLE, title);
-    std::vector<short> samples(2 * 12000);
+    std::vector<short> samples(2 * size_t(frames));
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = short((i * (n + 1)) % 20000);
     const bool ok = sf_write_short(file, samples.data(), sf_count_t(samples.size())) ==
                     sf_count_t(samples.size());
@@ -68,6 +68,8 @@ private slots:
     void analyseKilledAndResumed();
     void relinkFind_data();
     void relinkFind();
+    void rescan_data();
+    void rescan();
     void mountTable();
     void unpluggedDriveToolTip();
 };
@@ -461,6 +463,119 @@ void UpkeepTest::relinkFind() {
     for (const Entry& e : program.readEntries()) left << e.file;
     for (QString& path : paths) path = at(path);
     QCOMPARE(left, paths);
+}
+
+void UpkeepTest::rescan_data() {
+    // Five files imported, IDs 1 to 5: "@L/a 'é'.wav", "@L/b_%.wav", "@L/c 音.wav",
+    // "@L/sub/d.wav", "@O/o.wav". Then each op: "+" a new file, "-" deleted, "~" another
+    // length, "=" the same size and a later time, "0" unreadable.
+    QTest::addColumn<QStringList>("ops");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("offline");  // an entry on an unplugged drive too, ID 6
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QList<qint64>>("reread");
+    QTest::addColumn<int>("added");
+    const QString none =
+        u"Added 0 new sound files. Read again 0 changed files. 0 files are gone "
+        "(kept in the catalogue).\n"_s;
+    QTest::newRow("nothing changed: no file read")
+        << QStringList{u"0@L/a 'é'.wav"_s} << QStringList() << false << QString() << none << 0
+        << QList<qint64>{} << 0;
+    QTest::newRow("new, changed and gone; texts and analysis kept")
+        << QStringList{u"+@L/new \"q\" 音.wav"_s, u"~@L/b_%.wav"_s, u"-@L/c 音.wav"_s}
+        << QStringList() << true << u"3\t@L/c 音.wav\n"_s
+        << u"Added 1 new sound file. Read again 1 changed file. 1 file is gone (kept in the "
+           "catalogue). 1 entry is on a drive that is not connected: @/media/you/Drive.\n"_s
+        << 0 << QList<qint64>{2} << 1;
+    QTest::newRow("same size, later time")
+        << QStringList{u"=@L/sub/d.wav"_s} << QStringList{u"@L/sub"_s} << false << QString()
+        << QString(none).replace(u"0 changed files"_s, u"1 changed file"_s) << 0 << QList<qint64>{4}
+        << 0;
+    QTest::newRow("only the folder named")
+        << QStringList{u"-@L/a 'é'.wav"_s, u"+@L/x.wav"_s, u"~@O/o.wav"_s} << QStringList{u"@O"_s}
+        << false << QString() << QString(none).replace(u"0 changed files"_s, u"1 changed file"_s)
+        << 0 << QList<qint64>{5} << 0;
+    QTest::newRow("looks unplugged: nothing changed")
+        << QStringList{u"-@L/a 'é'.wav"_s, u"-@L/b_%.wav"_s, u"-@L/c 音.wav"_s, u"+@L/y.wav"_s,
+                       u"~@L/sub/d.wav"_s}
+        << QStringList() << false << u"1\t@L/a 'é'.wav\n2\t@L/b_%.wav\n3\t@L/c 音.wav\n"_s
+        << u"Nothing was changed: more than half of the files under @L are gone, so it looks "
+           "unplugged. Connect it and rescan again. 3 files are gone (kept in the catalogue).\n"_s
+        << 1 << QList<qint64>{} << 0;
+}
+
+void UpkeepTest::rescan() {
+    QFETCH(QStringList, ops);
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, offline);
+    QFETCH(QString, out);
+    QFETCH(QString, said);
+    QFETCH(int, code);
+    QFETCH(QList<qint64>, reread);
+    QFETCH(int, added);
+    namespace store = kalvero::store;
+    QTemporaryDir tree;
+    auto at = [&tree](QString text) {
+        return text.replace(u"@L"_s, u"@/lib 'q' \"d\" 100%_x é 音"_s)
+            .replace(u"@O"_s, u"@/other"_s)
+            .replace(u'@', tree.path());
+    };
+    const QStringList files{u"@L/a 'é'.wav"_s, u"@L/b_%.wav"_s, u"@L/c 音.wav"_s, u"@L/sub/d.wav"_s,
+                            u"@O/o.wav"_s};
+    for (int n = 0; n < files.size(); ++n) {
+        QVERIFY(QDir().mkpath(QFileInfo(at(files[n])).path()));
+        QVERIFY(writeTone(at(files[n]), n));
+    }
+    TempProgramFolder program;
+    QCOMPARE(runCli(program, {u"import"_s, at(u"@L"_s), at(u"@O"_s)}).code, 0);
+    if (offline) program.insertRows({{0, u"n"_s, at(u"@/media/you/Drive/x.wav"_s), {}, {}}});
+    const reconcile::ScopedVolumes volumes(volumesIn(tree.path(), {at(u"@L"_s), at(u"@O"_s)}));
+    {
+        // The user's texts, and facts that only a read of the file would put right.
+        store::Connection connection =
+            store::openCatalogueFile(program.cataloguePath(), SQLITE_OPEN_READWRITE);
+        store::Transaction transaction(connection);
+        connection.exec("update SoundData set NameData = 'kept ''n'' %', Category = '_'");
+        store::FactsUpdater updater(connection, {store::Fact::Frames, store::Fact::AudioHash});
+        store::FactValues values;
+        values[store::Fact::Frames] = u"999"_s;
+        values[store::Fact::AudioHash] = u"cafe"_s;
+        for (qint64 id = 1; id <= files.size(); ++id) updater.write(id, values);
+        transaction.commit();
+    }
+    for (const QString& op : ops) {
+        const QString path = at(op.mid(1));
+        const QDateTime time = QFileInfo(path).lastModified();
+        if (op.startsWith(u'+')) QVERIFY(writeTone(path, 9));
+        if (op.startsWith(u'-')) QVERIFY(QFile::remove(path));
+        if (op.startsWith(u'~')) QVERIFY(writeTone(path, 9, nullptr, 6000));
+        if (op.startsWith(u'0')) QVERIFY(QFile::setPermissions(path, {}));
+        QFile file(path);
+        if (op.startsWith(u'='))
+            QVERIFY(writeTone(path, 9) && file.open(QIODevice::ReadWrite) &&
+                    file.setFileTime(time.addSecs(60), QFileDevice::FileModificationTime));
+    }
+
+    QStringList command{u"rescan"_s};
+    for (const QString& argument : arguments) command << at(argument);
+    const CliRun run = runCli(program, command);
+    QCOMPARE(run.out, at(out));
+    QCOMPARE(run.err, at(said));
+    QCOMPARE(run.code, code);
+    const QList<Entry> entries = program.readEntries();
+    QCOMPARE(entries.size(), files.size() + (offline ? 1 : 0) + added);
+    store::Connection reader =
+        store::openCatalogueFile(program.cataloguePath(), SQLITE_OPEN_READONLY);
+    for (qint64 id = 1; id <= files.size(); ++id) {
+        QCOMPARE(entries[id - 1].name, u"kept 'n' %"_s);
+        const store::FactValues facts = store::readFacts(reader, id).value();
+        QCOMPARE(facts[store::Fact::AudioHash], u"cafe"_s);
+        QCOMPARE(facts[store::Fact::Frames] != u"999"_s, reread.contains(id));
+    }
+    for (qsizetype i = files.size() + (offline ? 1 : 0); i < entries.size(); ++i)
+        QCOMPARE(store::readFacts(reader, entries[i].id).value()[store::Fact::Frames], u"12000"_s);
 }
 
 void UpkeepTest::mountTable() {
