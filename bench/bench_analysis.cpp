@@ -148,7 +148,7 @@ void windowRun(const QStringList& paths) {
         longestGap = std::max(longestGap, sinceTurn.elapsed());
         sinceTurn.restart();
     });
-    QSignalSpy finished(form.analysis(), &window::BackgroundAnalysis::finished);
+    QSignalSpy finished(form.analysis(), &reconcile::BackgroundAnalysis::finished);
     QElapsedTimer clock;
     clock.start();
     sinceTurn.start();

@@ -79,13 +79,7 @@ Form1::Form1(const QString& programFolder, Services services, QWidget* parent)
 
     buildControls();
     buildMenus();
-    AnalysisStatus = new QLabel(menuBar());
-    AnalysisStatus->setObjectName(QStringLiteral("AnalysisStatus"));
-    menuBar()->setCornerWidget(AnalysisStatus, Qt::TopRightCorner);
-    analysis_ = std::make_unique<BackgroundAnalysis>(
-        AnalysisStatus, [this](const reconcile::AnalysisBatch& batch, QString& why) {
-            return storeAnalysis(batch, why);
-        });
+    buildAnalysis();
     connectHandlers();
     buildShortcuts();
 

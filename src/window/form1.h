@@ -2,10 +2,10 @@
 
 #include "playback/launcher.h"
 #include "prefs/options.h"
+#include "reconcile/backgroundanalysis.h"
 #include "store/catalogue.h"
 #include "store/heldselect.h"
 #include "store/statements.h"
-#include "window/backgroundanalysis.h"
 #include "window/userdialogs.h"
 
 #include <QMainWindow>
@@ -103,7 +103,7 @@ public:
     void rescanFolders(const QStringList& folders);
     // Analyses what is new or changed in the background (after an import or a rescan).
     void startAnalysis();
-    BackgroundAnalysis* analysis() const { return analysis_.get(); }
+    reconcile::BackgroundAnalysis* analysis() const { return analysis_.get(); }
 
     const store::Catalogue& catalogue() const { return catalogue_; }
     // The entries kept from the last whole load, which answer loads while fresh.
@@ -156,9 +156,13 @@ private:
     // The import and the rescan close alike: one reload, then what happened,
     // then the analysis of what they brought.
     void finishBulkChange(const QString& summary);
-    // Stores a batch of the background analysis on the window's connection
-    // (form1_import.cpp); later when the window or the catalogue is busy.
-    BackgroundAnalysis::Stored storeAnalysis(const reconcile::AnalysisBatch& batch, QString& why);
+    // The background analysis (form1_analysis.cpp): its status label, and
+    // each batch stored on the window's connection, later when the window or
+    // the catalogue is busy.
+    void buildAnalysis();
+    reconcile::BackgroundAnalysis::Stored storeAnalysis(const reconcile::AnalysisBatch& batch,
+                                                        QString& why);
+    void showAnalysisResult(const reconcile::CatalogueAnalysisResult& result);
     // `decidedFrom`: the remembered sort position a waiting request found when it was made.
     void runLoad(qint16 SortInt, std::optional<qint16> decidedFrom);
     // False when the load gave way to a newer one.
@@ -214,7 +218,7 @@ private:
     // How far the background analysis is, at the right of the menu bar.
     QLabel* AnalysisStatus = nullptr;
     // Declared after the catalogue and the entries held: stopped before they go.
-    std::unique_ptr<BackgroundAnalysis> analysis_;
+    std::unique_ptr<reconcile::BackgroundAnalysis> analysis_;
 
     // Controls, named as the tests and accessibility tools find them.
     QFrame* Frameqq1 = nullptr;

@@ -9,7 +9,6 @@
 #include "reconcile/rescan.h"
 #include "store/dberrortext.h"
 #include "window/form1.h"
-#include "window/listsnapshot.h"
 
 #include <sys/resource.h>
 #include <QEventLoop>
@@ -183,36 +182,6 @@ void Form1::rescanFolders(const QStringList& folders) {
         summary = QStringLiteral("Rescan cancelled. What was stored so far is kept.\n\n") + summary;
     }
     finishBulkChange(summary);
-}
-
-void Form1::startAnalysis() { analysis_->start(catalogue_.filePath()); }
-
-BackgroundAnalysis::Stored Form1::storeAnalysis(const reconcile::AnalysisBatch& batch,
-                                                QString& why) {
-    // Never inside a load, an Add or a delete: the batch waits its turn.
-    if (loading_ || changing_) return BackgroundAnalysis::Stored::Later;
-    changing_ = true;
-    auto done = qScopeGuard([this] { changing_ = false; });
-    try {
-        catalogue_.begin();
-        // The window never waits for another program's lock here: the batch
-        // is offered again a moment later instead.
-        sqlite3_busy_timeout(catalogue_.connection().handle(), 0);
-        snapshot_->writeBesideEntries(
-            catalogue_, [&] { reconcile::storeAnalysisBatch(catalogue_.connection(), batch); });
-        catalogue_.end();
-    } catch (const store::DbError& error) {
-        catalogue_.end();
-        if (error.primaryCode() == SQLITE_BUSY || error.primaryCode() == SQLITE_LOCKED)
-            return BackgroundAnalysis::Stored::Later;
-        why = store::describeFailure(QStringLiteral("store the analysis in"), catalogue_.filePath(),
-                                     error);
-        return BackgroundAnalysis::Stored::Failed;
-    }
-    done.dismiss();
-    changing_ = false;
-    runDeferred();
-    return BackgroundAnalysis::Stored::Yes;
 }
 
 }  // namespace kalvero::window

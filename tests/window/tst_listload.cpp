@@ -603,7 +603,7 @@ void ListLoadTest::backgroundAnalysisKeepsTheList() {
         QTimer::singleShot(1500, [&lock] { lock.reset(); });
     }
 
-    QSignalSpy done(form->analysis(), &window::BackgroundAnalysis::finished);
+    QSignalSpy done(form->analysis(), &reconcile::BackgroundAnalysis::finished);
     form->startAnalysis();
     QVERIFY(done.wait(30000));
     QVERIFY(!lock);

@@ -1,23 +1,19 @@
-#include "window/backgroundanalysis.h"
-
-#include "importer/counted.h"
+#include "reconcile/backgroundanalysis.h"
 
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
 
-#include <QLabel>
-#include <QLocale>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
 
-namespace kalvero::window {
+namespace kalvero::reconcile {
 
 namespace {
 
-// How often the label shows the counts, and how soon a batch the catalogue
-// was too busy to take is offered again.
+// How often the progress is told, and how soon a batch the catalogue was too
+// busy to take is offered again.
 constexpr int kProgressIntervalMs = 500;
 constexpr int kRetryMs = 250;
 
@@ -30,44 +26,40 @@ void lowestPriority() {
 
 }  // namespace
 
-// What the analysis thread and the window's thread share about one run.
+// What the analysis thread and the owner's thread share about one run.
 struct BackgroundAnalysis::Handover {
-    reconcile::AnalysisProgress progress;
+    AnalysisProgress progress;
     std::mutex mutex;
     std::condition_variable answered;
-    std::optional<reconcile::AnalysisBatch> batch;
+    std::optional<AnalysisBatch> batch;
     std::optional<bool> stored;
     bool closing = false;
 };
 
-BackgroundAnalysis::BackgroundAnalysis(QLabel* status, Store store, QObject* parent)
-    : QObject(parent), status_(status), store_(std::move(store)) {
+BackgroundAnalysis::BackgroundAnalysis(Store store, QObject* parent)
+    : QObject(parent), store_(std::move(store)) {
     tick_.setInterval(kProgressIntervalMs);
-    connect(&tick_, &QTimer::timeout, this, &BackgroundAnalysis::showProgress);
-    clear_.setSingleShot(true);
-    clear_.setInterval(kDoneShownMs);
-    connect(&clear_, &QTimer::timeout, this, [this] { status_->clear(); });
+    connect(&tick_, &QTimer::timeout, this, &BackgroundAnalysis::tick);
 }
 
 BackgroundAnalysis::~BackgroundAnalysis() { stop(); }
 
 void BackgroundAnalysis::start(const QString& cataloguePath) {
+    cataloguePath_ = cataloguePath;
     if (isRunning()) {
         again_ = true;
-        cataloguePath_ = cataloguePath;
         return;
     }
-    cataloguePath_ = cataloguePath;
     again_ = false;
     auto handover = std::make_shared<Handover>();
     handover_ = handover;
     worker_ = std::thread([this, handover, path = cataloguePath] {
         lowestPriority();
-        const reconcile::CatalogueAnalysisResult result = reconcile::analyseCatalogue(
-            path, false, handover->progress, [this, handover](const reconcile::AnalysisBatch& b) {
+        const CatalogueAnalysisResult result = analyseCatalogue(
+            path, false, handover->progress, [this, handover](const AnalysisBatch& batch) {
                 std::unique_lock lock(handover->mutex);
                 if (handover->closing) return false;
-                handover->batch = b;
+                handover->batch = batch;
                 handover->stored.reset();
                 QMetaObject::invokeMethod(this, &BackgroundAnalysis::storeHanded,
                                           Qt::QueuedConnection);
@@ -75,14 +67,13 @@ void BackgroundAnalysis::start(const QString& cataloguePath) {
                                         [&] { return handover->stored || handover->closing; });
                 return handover->stored.value_or(false);
             });
+        // Once closing, the owner may be gone: nothing more is posted to it.
         std::lock_guard lock(handover->mutex);
         if (!handover->closing) {
             QMetaObject::invokeMethod(
                 this, [this, result] { workerDone(result); }, Qt::QueuedConnection);
         }
     });
-    clear_.stop();
-    status_->setText(QStringLiteral("Analysing sounds..."));
     tick_.start();
 }
 
@@ -101,7 +92,7 @@ void BackgroundAnalysis::stop() {
 
 void BackgroundAnalysis::storeHanded() {
     const std::shared_ptr<Handover> handover = handover_;
-    std::optional<reconcile::AnalysisBatch> batch;
+    std::optional<AnalysisBatch> batch;
     {
         std::lock_guard lock(handover->mutex);
         if (handover->closing || !handover->batch || handover->stored) return;
@@ -115,8 +106,7 @@ void BackgroundAnalysis::storeHanded() {
     }
     if (outcome == Stored::Failed) {
         handover->progress.cancel = true;
-        status_->setText(QStringLiteral("Analysis stopped: %1").arg(why));
-        status_->setToolTip(why);
+        emit storeFailed(why);
     }
     {
         std::lock_guard lock(handover->mutex);
@@ -126,45 +116,17 @@ void BackgroundAnalysis::storeHanded() {
     handover->answered.notify_all();
 }
 
-void BackgroundAnalysis::showProgress() {
+void BackgroundAnalysis::tick() {
     if (!handover_ || handover_->progress.cancel.load()) return;
     const qint64 total = handover_->progress.toAnalyse.load();
-    if (total == 0) return;
-    const QLocale locale;
-    status_->setText(
-        QStringLiteral("Analysing sounds: %1 of %2")
-            .arg(locale.toString(handover_->progress.done.load()), locale.toString(total)));
+    if (total > 0) emit progressed(handover_->progress.done.load(), total);
 }
 
-void BackgroundAnalysis::workerDone(const reconcile::CatalogueAnalysisResult& result) {
+void BackgroundAnalysis::workerDone(const CatalogueAnalysisResult& result) {
     if (worker_.joinable()) worker_.join();
     tick_.stop();
-    const bool stoppedByStore = handover_ && handover_->progress.cancel.load() && !result.failure;
-    if (result.failure) {
-        status_->setText(QStringLiteral("Analysis stopped: the catalogue could not be read."));
-        status_->setToolTip(result.failure->message());
-    } else if (!stoppedByStore) {
-        QString text = result.analysed == 0 && result.failed.isEmpty()
-                           ? QString()
-                           : importer::counted(result.analysed, QStringLiteral("%1 sound analysed"),
-                                               QStringLiteral("%1 sounds analysed"));
-        if (!result.failed.isEmpty()) {
-            text +=
-                QStringLiteral(", ") +
-                importer::counted(result.failed.size(), QStringLiteral("%1 file could not be read"),
-                                  QStringLiteral("%1 files could not be read"));
-            QStringList lines;
-            for (const reconcile::AnalysisFailure& failure : result.failed.mid(0, 20))
-                lines << failure.path + QStringLiteral(": ") + failure.reason;
-            status_->setToolTip(lines.join(QLatin1Char('\n')));
-        } else {
-            status_->setToolTip(QString());
-        }
-        status_->setText(text.isEmpty() ? QString() : text + QLatin1Char('.'));
-        clear_.start();
-    }
     emit finished(result);
     if (again_) start(cataloguePath_);
 }
 
-}  // namespace kalvero::window
+}  // namespace kalvero::reconcile
