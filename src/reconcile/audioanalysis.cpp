@@ -62,7 +62,8 @@ QString oneDecimal(double value) {
 
 }  // namespace
 
-std::optional<AudioAnalysis> analyseSoundFile(const QString& path, QString* error) {
+std::optional<AudioAnalysis> analyseSoundFile(const QString& path, QString* error,
+                                              const std::atomic<bool>* stop) {
     const QByteArray name = QFile::encodeName(path);
     if (name.isEmpty()) return fail(error, QStringLiteral("No file named."));
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
@@ -115,6 +116,8 @@ std::optional<AudioAnalysis> analyseSoundFile(const QString& path, QString* erro
     result.channels = info.channels;
     result.sampleRate = info.samplerate;
     for (;;) {
+        if (stop && stop->load(std::memory_order_relaxed))
+            return fail(error, QStringLiteral("Stopped before the end of the file."));
         const sf_count_t frames = sf_readf_int(file.get(), buffer.data(), kFramesPerRead);
         if (frames <= 0) break;
         const size_t samples = size_t(frames) * size_t(info.channels);

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <optional>
 
 namespace kalvero::reconcile {
@@ -32,7 +33,9 @@ struct AudioAnalysis {
 // Decodes the file once and computes everything above in the same pass.
 // Nothing when the file cannot be read, is no sound file libsndfile knows,
 // or changed while it was read; `error` then says why in a plain sentence.
-std::optional<AudioAnalysis> analyseSoundFile(const QString& path, QString* error = nullptr);
+// Setting `stop` gives up a long file between two reads (nothing then).
+std::optional<AudioAnalysis> analyseSoundFile(const QString& path, QString* error = nullptr,
+                                              const std::atomic<bool>* stop = nullptr);
 
 // The numbers as the catalogue keeps them, one decimal: "-23.4" (LUFS),
 // "7.5" (LU), "-6.0" (dBFS from a linear peak); silence is "-inf".

@@ -49,15 +49,21 @@ QList<Stored> readEntries(const store::Connection& connection) {
     return entries;
 }
 
-void storeBatch(store::Connection& connection,
-                const QList<std::pair<qint64, AudioAnalysis>>& batch) {
+bool allFactColumns(const store::Connection& connection) {
+    for (int i = 0; i < store::kFactCount; ++i) {
+        if (!store::hasFactColumn(connection, store::Fact(i))) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void storeAnalysisBatch(store::Connection& connection, const AnalysisBatch& batch) {
     store::Transaction transaction(connection);
     store::FactsUpdater updater(connection, analysisFacts());
     for (const auto& [id, analysis] : batch) updater.write(id, analysisFactValues(analysis));
     transaction.commit();
 }
-
-}  // namespace
 
 QList<store::Fact> analysisFacts() {
     using store::Fact;
@@ -95,20 +101,41 @@ QString shownFact(store::Fact fact, const QString& stored) {
 
 CatalogueAnalysisResult analyseCatalogue(const QString& cataloguePath, bool all,
                                          AnalysisProgress& progress) {
+    std::optional<store::Connection> writer;
+    return analyseCatalogue(cataloguePath, all, progress, [&](const AnalysisBatch& batch) {
+        if (!writer) {
+            writer = store::openCatalogueFile(cataloguePath,
+                                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+            sqlite3_busy_timeout(writer->handle(), store::kBulkBusyTimeoutMs);
+        }
+        storeAnalysisBatch(*writer, batch);
+        return true;
+    });
+}
+
+CatalogueAnalysisResult analyseCatalogue(const QString& cataloguePath, bool all,
+                                         AnalysisProgress& progress,
+                                         const AnalysisBatchStore& store) {
     CatalogueAnalysisResult result;
     try {
         store::Connection connection =
             store::openCatalogueFile(cataloguePath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
         sqlite3_busy_timeout(connection.handle(), store::kBulkBusyTimeoutMs);
-        {
+        // Only when the table lacks a column is anything written before the
+        // results: a window holding the entries it read keeps them then.
+        if (!store::hasFactsTable(connection) || !allFactColumns(connection)) {
             store::Transaction transaction(connection);
-            store::prepareFactsTable(connection);
+            store::ensureFactsColumns(connection);
             transaction.commit();
         }
 
         // Every file is looked at first, so that the progress knows how much is left.
         QList<Candidate> toAnalyse;
         for (const Stored& entry : readEntries(connection)) {
+            if (progress.cancel.load(std::memory_order_relaxed)) {
+                result.cancelled = true;
+                return result;
+            }
             const QString path = QString::fromUtf8(entry.path);
             struct stat info {};
             if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0 ||
@@ -127,7 +154,20 @@ CatalogueAnalysisResult analyseCatalogue(const QString& cataloguePath, bool all,
         }
         progress.toAnalyse = toAnalyse.size();
 
-        QList<std::pair<qint64, AudioAnalysis>> batch;
+        // The reading connection holds no lock while files are analysed.
+        connection.close();
+
+        AnalysisBatch batch;
+        const auto storeHeld = [&] {
+            if (batch.isEmpty()) return true;
+            if (!store(batch)) {
+                result.cancelled = true;
+                return false;
+            }
+            result.analysed += batch.size();
+            batch.clear();
+            return true;
+        };
         QElapsedTimer sinceCommit;
         sinceCommit.start();
         for (const Candidate& candidate : toAnalyse) {
@@ -136,23 +176,22 @@ CatalogueAnalysisResult analyseCatalogue(const QString& cataloguePath, bool all,
                 break;
             }
             QString reason;
-            if (auto analysis = analyseSoundFile(candidate.path, &reason))
+            if (auto analysis = analyseSoundFile(candidate.path, &reason, &progress.cancel)) {
                 batch.append({candidate.id, *analysis});
-            else
+            } else if (progress.cancel.load()) {
+                result.cancelled = true;
+                break;
+            } else {
                 result.failed.append({candidate.path, reason});
+            }
             ++progress.done;
             if (batch.size() >= kBatchFiles || sinceCommit.elapsed() >= kBatchMs) {
-                storeBatch(connection, batch);
-                result.analysed += batch.size();
-                batch.clear();
+                if (!storeHeld()) return result;
                 sinceCommit.restart();
             }
         }
         // What was analysed before a Ctrl+C is kept as well.
-        if (!batch.isEmpty()) {
-            storeBatch(connection, batch);
-            result.analysed += batch.size();
-        }
+        storeHeld();
     } catch (const store::DbError& error) {
         result.failure = error;
     }

@@ -7,7 +7,9 @@
 #include <QList>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <optional>
+#include <utility>
 
 namespace kalvero::reconcile {
 
@@ -58,5 +60,21 @@ struct CatalogueAnalysisResult {
 // No transaction is open while files are read.
 CatalogueAnalysisResult analyseCatalogue(const QString& cataloguePath, bool all,
                                          AnalysisProgress& progress);
+
+// Results of some entries, for storing.
+using AnalysisBatch = QList<std::pair<qint64, AudioAnalysis>>;
+// Stores one batch on a connection of the caller's choosing, returning once
+// it is committed; false when it was not stored and the run is to end.
+// Throws store::DbError when the catalogue failed.
+using AnalysisBatchStore = std::function<bool(const AnalysisBatch& batch)>;
+
+// The same, with each batch handed to `store` (a window stores them on its
+// own connection, so that it knows which commits are the analysis's).
+CatalogueAnalysisResult analyseCatalogue(const QString& cataloguePath, bool all,
+                                         AnalysisProgress& progress,
+                                         const AnalysisBatchStore& store);
+
+// Writes `batch` among the entries' facts on `connection`, in one transaction.
+void storeAnalysisBatch(store::Connection& connection, const AnalysisBatch& batch);
 
 }  // namespace kalvero::reconcile

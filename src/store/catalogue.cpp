@@ -231,7 +231,8 @@ bool isPlainCatalogue(const Connection& c) {
         const QByteArray type = schema.textBytes(0), name = schema.textBytes(1);
         if (type == "table" && name == "SoundData" && schema.textBytes(2) == kCreateTable)
             table = true;
-        else if (!(type == "table" && name == "sqlite_sequence"))
+        // The facts table (store/facts.h) is never part of the list's select.
+        else if (!(type == "table" && (name == "sqlite_sequence" || name == "SoundFacts")))
             return false;
     }
     return table;

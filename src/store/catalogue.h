@@ -50,6 +50,7 @@ public:
     void end();
     // The open connection, for the store's functions that take one.
     const Connection& connection() const { return connection_; }
+    Connection& connection() { return connection_; }
 
     // A read-only connection of its own to the same file, keyed as this one
     // is (a key derived once serves both), for watching the file between
@@ -81,7 +82,8 @@ private:
 
 // Whether the catalogue on `c` holds the list's table exactly as Kalvero makes
 // it and nothing that could change how the list's select reads it: no index
-// (the engine might walk one instead of sorting), trigger or view; texts kept
+// (the engine might walk one instead of sorting), trigger or view, and no
+// table but the facts' beside it; texts kept
 // as UTF-8; a sorter that works in one thread. Only then can the select's
 // rows and order be worked out without the engine.
 bool isPlainCatalogue(const Connection& c);

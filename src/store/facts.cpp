@@ -86,20 +86,28 @@ bool hasFactColumn(const Connection& connection, Fact fact) {
            presentColumns(connection).contains(QByteArray(factName(fact)).toLower());
 }
 
-void prepareFactsTable(Connection& connection) {
+bool ensureFactsColumns(Connection& connection) {
     if (!hasFactsTable(connection)) {
         QByteArray create = "CREATE TABLE SoundFacts (ID INTEGER PRIMARY KEY";
         for (int i = 0; i < kFactCount; ++i)
             create += ", " + QByteArray(kColumns[i].name) + columnType(i);
         connection.exec(create + ')');
-        return;
+        return true;
     }
     const QSet<QByteArray> present = presentColumns(connection);
+    bool changed = false;
     for (int i = 0; i < kFactCount; ++i) {
-        if (!present.contains(QByteArray(kColumns[i].name).toLower()))
+        if (!present.contains(QByteArray(kColumns[i].name).toLower())) {
             connection.exec("ALTER TABLE SoundFacts ADD COLUMN " + QByteArray(kColumns[i].name) +
                             columnType(i));
+            changed = true;
+        }
     }
+    return changed;
+}
+
+void prepareFactsTable(Connection& connection) {
+    if (ensureFactsColumns(connection)) return;
     // Entries other programs deleted leave their facts behind.
     connection.exec("DELETE FROM SoundFacts WHERE ID NOT IN (SELECT ID FROM SoundData)");
 }

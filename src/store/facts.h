@@ -87,6 +87,9 @@ bool hasFactColumn(const Connection& connection, Fact fact);
 // program knows and an older table lacks, and clears facts whose entry is
 // gone. Runs on the caller's transaction.
 void prepareFactsTable(Connection& connection);
+// Only makes the table or adds the missing columns, on the caller's
+// transaction; true when it changed anything.
+bool ensureFactsColumns(Connection& connection);
 
 // Writes the facts of entries just added, on the caller's transaction. The
 // table must be prepared.

@@ -79,6 +79,7 @@ Form1::Form1(const QString& programFolder, Services services, QWidget* parent)
 
     buildControls();
     buildMenus();
+    buildAnalysis();
     connectHandlers();
     buildShortcuts();
 
@@ -166,6 +167,7 @@ void Form1::buildMenus() {
     FileMenu->setObjectName(QStringLiteral("FileMenu"));
     HelpM = makeAction(this, FileMenu, "HelpM", "Help");
     ImportFolderM = makeAction(this, FileMenu, "ImportFolderM", "Import Folder...");
+    RescanFoldersM = makeAction(this, FileMenu, "RescanFoldersM", "Rescan Folders");
     ExitM = makeAction(this, FileMenu, "ExitM", "Exit");
 
     OptionsM = menuBar()->addMenu(QStringLiteral("Options"));
@@ -220,6 +222,7 @@ void Form1::connectHandlers() {
     connect(AboutMMMM, &QAction::triggered, this, &Form1::AboutMMMM_Click);
     connect(ExitM, &QAction::triggered, this, &Form1::ExitM_Click);
     connect(ImportFolderM, &QAction::triggered, this, &Form1::ImportFolderM_Click);
+    connect(RescanFoldersM, &QAction::triggered, this, &Form1::RescanFoldersM_Click);
     connect(HelpM, &QAction::triggered, this, &Form1::Command4_Click);
     connect(HelpMMMMMMMMMM, &QAction::triggered, this, &Form1::Command4_Click);
 

@@ -2,12 +2,14 @@
 
 #include "playback/launcher.h"
 #include "prefs/options.h"
+#include "reconcile/backgroundanalysis.h"
 #include "store/catalogue.h"
 #include "store/heldselect.h"
 #include "store/statements.h"
 #include "window/userdialogs.h"
 
 #include <QMainWindow>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -90,11 +92,18 @@ public:
     void AboutMMMM_Click();
     void ExitM_Click();
     void ImportFolderM_Click();
+    void RescanFoldersM_Click();
 
     // Imports folders (walked recursively) and sound files into the catalogue,
     // off the user-interface thread behind a modal progress dialog, then says
     // what was added and reloads the list once.
     void importPaths(const QStringList& paths);
+    // Brings the catalogue in step with `folders` (every folder that holds
+    // entries when empty) the same way, then says what changed.
+    void rescanFolders(const QStringList& folders);
+    // Analyses what is new or changed in the background (after an import or a rescan).
+    void startAnalysis();
+    reconcile::BackgroundAnalysis* analysis() const { return analysis_.get(); }
 
     const store::Catalogue& catalogue() const { return catalogue_; }
     // The entries kept from the last whole load, which answer loads while fresh.
@@ -139,6 +148,21 @@ private:
     void restoreOptions();
     // A drop of folders or of several files is an import (form1_import.cpp).
     bool importDroppedPaths(const QMimeData* mime);
+    // Runs `work` on a thread of its own behind a modal progress dialog whose
+    // text `describe` gives; Cancel sets `cancel`. False when the catalogue
+    // could not be opened (said already); nothing ran then.
+    bool runBehindProgress(const QString& title, const std::function<void()>& work,
+                           const std::function<QString()>& describe, std::atomic<bool>& cancel);
+    // The import and the rescan close alike: one reload, then what happened,
+    // then the analysis of what they brought.
+    void finishBulkChange(const QString& summary);
+    // The background analysis (form1_analysis.cpp): its status label, and
+    // each batch stored on the window's connection, later when the window or
+    // the catalogue is busy.
+    void buildAnalysis();
+    reconcile::BackgroundAnalysis::Stored storeAnalysis(const reconcile::AnalysisBatch& batch,
+                                                        QString& why);
+    void showAnalysisResult(const reconcile::CatalogueAnalysisResult& result);
     // `decidedFrom`: the remembered sort position a waiting request found when it was made.
     void runLoad(qint16 SortInt, std::optional<qint16> decidedFrom);
     // False when the load gave way to a newer one.
@@ -191,6 +215,10 @@ private:
     QRectF listTwips_;
     int eventIntervalMs_ = 30;
     QSystemTrayIcon* trayIcon_ = nullptr;
+    // How far the background analysis is, at the right of the menu bar.
+    QLabel* AnalysisStatus = nullptr;
+    // Declared after the catalogue and the entries held: stopped before they go.
+    std::unique_ptr<reconcile::BackgroundAnalysis> analysis_;
 
     // Controls, named as the tests and accessibility tools find them.
     QFrame* Frameqq1 = nullptr;
@@ -221,6 +249,7 @@ private:
     QMenu* FileMenu = nullptr;
     QAction* HelpM = nullptr;
     QAction* ImportFolderM = nullptr;
+    QAction* RescanFoldersM = nullptr;
     QAction* ExitM = nullptr;
     QMenu* OptionsM = nullptr;
     QAction* AlwaysOnTopM = nullptr;

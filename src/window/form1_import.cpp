@@ -1,9 +1,12 @@
-// Importing folders and dropped files: the menu item, the drop, the progress
-// dialog and the summary. The import itself runs on a thread of its own with
-// a connection of its own; the window only watches its counts.
+// Importing folders and dropped files, and rescanning the folders the
+// catalogue holds: the menu items, the drop, the progress dialog and the
+// summary. The work itself runs on a thread of its own with a connection of
+// its own; the window only watches its counts. After either, what they
+// brought is analysed in the background, each batch stored from here.
 
 #include "importer/folderimport.h"
 #include "prefs/maker.h"
+#include "reconcile/rescan.h"
 #include "store/dberrortext.h"
 #include "window/form1.h"
 
@@ -59,9 +62,10 @@ bool Form1::importDroppedPaths(const QMimeData* mime) {
     return true;
 }
 
-void Form1::importPaths(const QStringList& paths) {
-    if (paths.isEmpty()) return;
-    if (deferWhileLoading([this, paths] { importPaths(paths); })) return;
+void Form1::RescanFoldersM_Click() { rescanFolders({}); }
+
+bool Form1::runBehindProgress(const QString& title, const std::function<void()>& work,
+                              const std::function<QString()>& describe, std::atomic<bool>& cancel) {
     // The window's own rules for its file: made on the first open, never made
     // anew once it was open and then disappeared.
     try {
@@ -70,45 +74,41 @@ void Form1::importPaths(const QStringList& paths) {
     } catch (const store::DbError& error) {
         catalogue_.end();
         reportFailure(QStringLiteral("open"), error);
-        return;
+        return false;
     }
-
-    // The import changes the catalogue as an Add does: what is asked meanwhile
-    // waits for it, and the loads asked for collapse into the one that ends it.
+    // What runs here changes the catalogue as an Add does: what is asked
+    // meanwhile waits for it, and the loads asked for collapse into the one
+    // that ends it (finishBulkChange).
     changing_ = true;
-    auto done = qScopeGuard([this] { changing_ = false; });
-    importer::ImportProgress progress;
-    importer::ImportResult result;
-    const QString file = catalogue_.filePath();
-    std::unique_ptr<QThread> worker(QThread::create([&result, &progress, file, paths] {
+    std::unique_ptr<QThread> worker(QThread::create([&work] {
         // The window comes first on a busy machine: the import's threads (this
         // one and the writer it starts) yield to the one that paints.
         setpriority(PRIO_PROCESS, 0, kImportNice);
-        result = importer::importPaths(file, paths, progress);
+        work();
     }));
 
     QProgressDialog dialog(this);
     dialog.setObjectName(QStringLiteral("ImportProgress"));
-    dialog.setWindowTitle(QStringLiteral("Importing Sound Files"));
+    dialog.setWindowTitle(title);
     dialog.setWindowModality(Qt::ApplicationModal);
     dialog.setRange(0, 0);
     dialog.setMinimumDuration(0);
     dialog.setAutoClose(false);
     dialog.setAutoReset(false);
     dialog.setCancelButtonText(QStringLiteral("Cancel"));
-    dialog.setLabelText(progressText(progress));
-    connect(&dialog, &QProgressDialog::canceled, &dialog, [&dialog, &progress] {
-        progress.cancel = true;
+    dialog.setLabelText(describe());
+    connect(&dialog, &QProgressDialog::canceled, &dialog, [&dialog, &cancel] {
+        cancel = true;
         // The batch being stored is kept whole: say so while it finishes.
         dialog.setLabelText(
             QStringLiteral("Stopping after the current batch. What was added so "
                            "far stays in the catalogue..."));
-        if (auto* cancel = dialog.findChild<QPushButton*>()) cancel->setEnabled(false);
+        if (auto* button = dialog.findChild<QPushButton*>()) button->setEnabled(false);
         dialog.show();
     });
     QTimer tick;
-    connect(&tick, &QTimer::timeout, &dialog, [&dialog, &progress] {
-        if (!progress.cancel.load()) dialog.setLabelText(progressText(progress));
+    connect(&tick, &QTimer::timeout, &dialog, [&dialog, &cancel, &describe] {
+        if (!cancel.load()) dialog.setLabelText(describe());
     });
     QEventLoop waiting;
     connect(worker.get(), &QThread::finished, &waiting, &QEventLoop::quit);
@@ -119,6 +119,30 @@ void Form1::importPaths(const QStringList& paths) {
     worker->wait();
     tick.stop();
     dialog.hide();
+    return true;
+}
+
+void Form1::finishBulkChange(const QString& summary) {
+    // One reload, before the summary so that the list behind it is current; a
+    // load asked for during the change folds into it.
+    SearchData1(1);
+    changing_ = false;
+    runDeferred();
+    startAnalysis();
+    showMessage(QLatin1String(prefs::kAppTitle), summary);
+}
+
+void Form1::importPaths(const QStringList& paths) {
+    if (paths.isEmpty()) return;
+    if (deferWhileLoading([this, paths] { importPaths(paths); })) return;
+    importer::ImportProgress progress;
+    importer::ImportResult result;
+    const QString file = catalogue_.filePath();
+    if (!runBehindProgress(
+            QStringLiteral("Importing Sound Files"),
+            [&] { result = importer::importPaths(file, paths, progress); },
+            [&progress] { return progressText(progress); }, progress.cancel))
+        return;
 
     QString summary = importer::importSummary(result);
     if (result.failure) {
@@ -128,13 +152,36 @@ void Form1::importPaths(const QStringList& paths) {
     } else if (result.cancelled) {
         summary = QStringLiteral("Import cancelled. What was added so far is kept.\n\n") + summary;
     }
-    // One reload, before the summary so that the list behind it is current; a
-    // load asked for during the import folds into it.
-    SearchData1(1);
-    done.dismiss();
-    changing_ = false;
-    runDeferred();
-    showMessage(QLatin1String(prefs::kAppTitle), summary);
+    finishBulkChange(summary);
+}
+
+void Form1::rescanFolders(const QStringList& folders) {
+    if (deferWhileLoading([this, folders] { rescanFolders(folders); })) return;
+    reconcile::RescanProgress progress;
+    reconcile::RescanResult result;
+    const QString file = catalogue_.filePath();
+    if (!runBehindProgress(
+            QStringLiteral("Rescanning Folders"),
+            [&] { result = reconcile::rescanFolders(file, folders, progress); },
+            [&progress] {
+                return QStringLiteral(
+                           "Rescanning folders...\n\nFound: %1\nAdded: %2\nRead again: %3")
+                    .arg(progress.found.load())
+                    .arg(progress.added.load())
+                    .arg(progress.changed.load());
+            },
+            progress.cancel))
+        return;
+
+    QString summary = reconcile::rescanSummary(result);
+    if (result.failure) {
+        summary =
+            store::describeFailure(QStringLiteral("rescan the folders of"), file, *result.failure) +
+            QStringLiteral("\n\nWhat was stored before the failure is kept. ") + summary;
+    } else if (result.cancelled) {
+        summary = QStringLiteral("Rescan cancelled. What was stored so far is kept.\n\n") + summary;
+    }
+    finishBulkChange(summary);
 }
 
 }  // namespace kalvero::window

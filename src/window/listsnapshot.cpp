@@ -104,11 +104,8 @@ void ListSnapshot::drop() {
     titles_.clear();
 }
 
-void ListSnapshot::deleteEntry(store::Catalogue& catalogue, const QString& sql, const QString& id) {
-    if (!table_) {
-        catalogue.change(sql);
-        return;
-    }
+std::optional<store::ChangeWatch::Stamp> ListSnapshot::changeAlone(
+    store::Catalogue& catalogue, const std::function<void()>& change) {
     // The catalogue connection's data_version changes only for other
     // connections' commits. Read before the watch's stamp and again after
     // it, it shows that no commit but ours came between the stamp that
@@ -119,12 +116,10 @@ void ListSnapshot::deleteEntry(store::Catalogue& catalogue, const QString& sql, 
         before = catalogue.dataVersion();
         fresh = watch_.stamp();
     } catch (const store::DbError&) {
-        fresh.reset();  // what the delete meets, it reports itself
+        fresh.reset();  // what the change meets, it reports itself
     }
-    catalogue.change(sql);
-    // The entry is gone from the file now: nothing that fails from here on
-    // may say otherwise.
-    const int changed = catalogue.changes();
+    change();
+    // The change is in the file now: nothing that fails from here on may say otherwise.
     std::optional<store::ChangeWatch::Stamp> after;
     bool alone = false;
     try {
@@ -135,8 +130,31 @@ void ListSnapshot::deleteEntry(store::Catalogue& catalogue, const QString& sql, 
     }
     if (!alone) {
         drop();
+        return std::nullopt;
+    }
+    return after;
+}
+
+void ListSnapshot::writeBesideEntries(store::Catalogue& catalogue,
+                                      const std::function<void()>& write) {
+    if (!table_) {
+        write();
         return;
     }
+    if (const auto after = changeAlone(catalogue, write)) baseline_ = *after;
+}
+
+void ListSnapshot::deleteEntry(store::Catalogue& catalogue, const QString& sql, const QString& id) {
+    if (!table_) {
+        catalogue.change(sql);
+        return;
+    }
+    int changed = 0;
+    const std::optional<store::ChangeWatch::Stamp> after = changeAlone(catalogue, [&] {
+        catalogue.change(sql);
+        changed = catalogue.changes();
+    });
+    if (!after) return;
     if (changed == 1) {
         // Rows are in ID order: find the entry by halving.
         bool ok = false;

@@ -61,6 +61,11 @@ public:
     // read. Otherwise everything kept is let go, as after any other change.
     // Throws what the delete throws.
     void deleteEntry(store::Catalogue& catalogue, const QString& sql, const QString& id);
+    // Runs `write`, our own change of `catalogue` (open) that leaves every
+    // entry's texts as they are (its facts, say), and keeps what is held
+    // when nothing but it can have changed the file since it was read.
+    // Throws what `write` throws.
+    void writeBesideEntries(store::Catalogue& catalogue, const std::function<void()>& write);
 
     bool isHeld() const { return table_ != nullptr; }
     // Whether the kept table's sort orders are built.
@@ -72,6 +77,11 @@ public:
 
 private:
     struct Sorting;
+
+    // Runs `change`; when it was the only change to the file since what is
+    // held was read, the file's stamp after it. Lets everything go when not.
+    std::optional<store::ChangeWatch::Stamp> changeAlone(store::Catalogue& catalogue,
+                                                         const std::function<void()>& change);
 
     store::ChangeWatch watch_;
     std::optional<store::ChangeWatch::Stamp> pending_;

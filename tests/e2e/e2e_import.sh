@@ -2,7 +2,9 @@
 # Imports a folder through the real window: File > Import Folder..., a folder
 # typed into the folder picker, then the summary box; the sound files below
 # the folder (hidden ones and other kinds left out) are in the catalogue with
-# their names, folders and technical summaries.
+# their names, folders and technical summaries, and are analysed in the
+# background. Then a file is added to the folder and File > Rescan Folders
+# brings it in.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 
@@ -70,4 +72,29 @@ wait_for 10 no_box || fail "the summary did not close"
 sleep 0.3
 import -window root "$KALVERO_SHOTS/e2e_import.png"
 kill -0 "$pid" || fail "the program ended"
-echo "imported 3 sound files through Import Folder...; screenshots in $KALVERO_SHOTS"
+
+analysed() { [ "$(catalogue "select count(*) from SoundFacts where AudioHash is not null;")" = 3 ]; }
+wait_for 30 analysed || fail "the imported sounds were not analysed in the background"
+sleep 0.5
+import -window root "$KALVERO_SHOTS/e2e_import_analysed.png"
+
+wav "$sounds/Doors/knock – 門.wav"
+rescanned=""
+for attempt in 1 2 3; do
+    xdotool mousemove --sync $((left + 15)) $((top + 8)) click 1
+    sleep $((attempt))
+    xdotool key --clearmodifiers --delay 150 Down Down Down Return
+    wait_for 30 summary_box && rescanned=1 && break
+    xdotool key --clearmodifiers Escape
+done
+[ -n "$rescanned" ] || fail "no summary after File > Rescan Folders"
+sleep 0.3
+import -window root "$KALVERO_SHOTS/e2e_rescan_summary.png"
+added=$(catalogue "select NameData, Category from SoundData where FilePath = '$(printf '%s' "$sounds" | sed "s/'/''/g")/Doors/knock – 門.wav';")
+[ "$added" = "knock – 門|Doors" ] || fail "the rescan stored: '$added'"
+[ "$(catalogue "select count(*) from SoundData;")" = 4 ] || fail "the rescan changed the count"
+xdotool windowactivate --sync "$box" 2>/dev/null || true
+xdotool key --clearmodifiers Return
+wait_for 10 no_box || fail "the rescan's summary did not close"
+kill -0 "$pid" || fail "the program ended"
+echo "imported 3 sound files through Import Folder..., analysed them, rescanned one more in; screenshots in $KALVERO_SHOTS"

@@ -2,13 +2,17 @@
 // what the list shows, the statement it runs, the connection's state, every
 // way the catalogue can fail, and loads asked for while one runs.
 
+#include "store/facts.h"
+#include "store/transaction.h"
 #include "testsupport.h"
+#include "window/listsnapshot.h"
 #include "window/listview1.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -30,6 +34,24 @@ QList<Entry> threeEntries() {
              QStringLiteral("Nature"), QStringLiteral("Apples falling")},
             {0, QStringLiteral("СОБАКА"), QStringLiteral("/s/собака.ogg"),
              QStringLiteral("Животные"), QStringLiteral("лает")}};
+}
+
+// A 16-bit mono WAV at 48 kHz holding a 1 kHz tone of `amplitude` for a second.
+void writeTone(const QString& path, double amplitude) {
+    QByteArray samples;
+    for (int i = 0; i < 48000; ++i) {
+        const auto v = qint16(amplitude * 32767 * std::sin(2 * M_PI * 1000 * i / 48000.0));
+        samples.append(char(v & 0xff)).append(char((v >> 8) & 0xff));
+    }
+    const auto le32 = [](quint32 v) {
+        return QByteArray(1, char(v)) + char(v >> 8) + char(v >> 16) + char(v >> 24);
+    };
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("RIFF" + le32(36 + quint32(samples.size())) + "WAVEfmt " + le32(16) +
+               QByteArray("\x01\x00\x01\x00", 4) + le32(48000) + le32(96000) +
+               QByteArray("\x02\x00\x10\x00", 4) + "data" + le32(quint32(samples.size())) +
+               samples);
 }
 
 QStringList selects(const QSignalSpy& spy) {
@@ -64,6 +86,8 @@ private slots:
     void sortLetsEventsRunInsideTheStatement();
     void operationsDuringLoadWait();
     void dialogOpensOutsideTheLoad();
+    void backgroundAnalysisKeepsTheList_data();
+    void backgroundAnalysisKeepsTheList();
 
 private:
     std::unique_ptr<test::IsolatedSettings> settings_;
@@ -527,4 +551,77 @@ void ListLoadTest::dialogOpensOutsideTheLoad() {
 }
 
 QTEST_MAIN(ListLoadTest)
+void ListLoadTest::backgroundAnalysisKeepsTheList_data() {
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<bool>("stillHeld");
+    // Nothing but the analysis's own batches: the entries read at start-up still answer.
+    QTest::newRow("alone") << QString() << true;
+    // Another program holds the catalogue a while: the batch waits, the window does not.
+    QTest::newRow("catalogue locked") << QStringLiteral("lock") << true;
+    // Another program added an entry after the list was read: it is read again.
+    QTest::newRow("another program's entry") << QStringLiteral("insert") << false;
+}
+
+void ListLoadTest::backgroundAnalysisKeepsTheList() {
+    QFETCH(QString, meanwhile);
+    QFETCH(bool, stillHeld);
+    TempProgramFolder folder;
+    // Names with quotes, % and _ and other scripts; one file that is no sound.
+    const QStringList names = {QStringLiteral("it's 100% _loud_.wav"),
+                               QStringLiteral("шёпот 風.wav"), QStringLiteral("broken.wav")};
+    QList<Entry> rows;
+    for (int i = 0; i < names.size(); ++i) {
+        const QString path = folder.path() + QLatin1Char('/') + names[i];
+        if (i < 2) {
+            writeTone(path, i == 0 ? 1.0 : 0.1);
+        } else {
+            QFile junk(path);
+            QVERIFY(junk.open(QIODevice::WriteOnly));
+            junk.write("RIFF not really");
+        }
+        rows << Entry{0, names[i], path, QStringLiteral("Tones"), QString()};
+    }
+    folder.createCatalogue(rows);
+    {
+        // As an import leaves it: the facts table is there.
+        store::Connection writer = store::openCatalogueFile(
+            folder.cataloguePath(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+        store::Transaction transaction(writer);
+        store::prepareFactsTable(writer);
+        transaction.commit();
+    }
+    auto form = test::makeForm(folder, std::make_shared<ScriptedDialogs>());
+    QVERIFY(form->listSnapshot().isHeld());
+
+    store::Connection other = store::openCatalogueFile(folder.cataloguePath(),
+                                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+    std::optional<store::Transaction> lock;
+    if (meanwhile == QLatin1String("insert"))
+        folder.insertRows({{0, QStringLiteral("Later"), QStringLiteral("/x.wav"), {}, {}}});
+    if (meanwhile == QLatin1String("lock")) {
+        lock.emplace(other);
+        QTimer::singleShot(1500, [&lock] { lock.reset(); });
+    }
+
+    QSignalSpy done(form->analysis(), &reconcile::BackgroundAnalysis::finished);
+    form->startAnalysis();
+    QVERIFY(done.wait(30000));
+    QVERIFY(!lock);
+    const auto result = done.first().first().value<reconcile::CatalogueAnalysisResult>();
+    QCOMPARE(result.analysed, 2);
+    QCOMPARE(result.failed.size(), 1);
+    QCOMPARE(form->listSnapshot().isHeld(), stillHeld);
+
+    const QStringList loudness = {QStringLiteral("-3.0"), QStringLiteral("-23.0")};
+    for (int i = 0; i < 2; ++i) {
+        const std::optional<store::FactValues> facts = store::readFacts(other, i + 1);
+        QVERIFY(facts);
+        QCOMPARE((*facts)[store::Fact::AudioHash].size(), 64);
+        QCOMPARE((*facts)[store::Fact::Loudness], loudness[i]);
+    }
+    QVERIFY(!store::readFacts(other, 3));
+    const QString label = form->findChild<QLabel*>(QStringLiteral("AnalysisStatus"))->text();
+    QCOMPARE(label, QStringLiteral("2 sounds analysed, 1 file could not be read."));
+}
+
 #include "tst_listload.moc"
