@@ -568,13 +568,14 @@ void TestImporter::windowImport() {
         QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(form.get(), &drop);
     } else {
-        // The item stands just above "Exit".
+        // The item stands above "Rescan Folders", which stands just above "Exit".
         auto* menu = form->findChild<QMenu*>(QStringLiteral("FileMenu"));
         const QList<QAction*> items = menu->actions();
         const qsizetype at =
             items.indexOf(form->findChild<QAction*>(QStringLiteral("ImportFolderM")));
         QCOMPARE(items.value(at)->text(), QStringLiteral("Import Folder..."));
-        QCOMPARE(items.value(at + 1)->objectName(), QStringLiteral("ExitM"));
+        QCOMPARE(items.value(at + 1)->text(), QStringLiteral("Rescan Folders"));
+        QCOMPARE(items.value(at + 2)->objectName(), QStringLiteral("ExitM"));
         dialogs->folders.push_back(paths.isEmpty() ? QString() : paths.first());
         // Cancel is pressed as soon as the dialog is up, before the walk has begun.
         if (how == QLatin1String("cancel"))
