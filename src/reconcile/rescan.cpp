@@ -448,12 +448,16 @@ QString rescanSummary(const RescanResult& result) {
                gone;
     }
     const importer::ImportResult& import = result.import;
-    QString text = counted(import.added, QStringLiteral("Added %1 new sound file."),
-                           QStringLiteral("Added %1 new sound files.")) +
-                   QLatin1Char(' ') +
-                   counted(result.changed, QStringLiteral("Read again %1 changed file."),
-                           QStringLiteral("Read again %1 changed files.")) +
-                   QLatin1Char(' ') + gone;
+    QStringList said;
+    if (import.added > 0)
+        said << counted(import.added, QStringLiteral("Added %1 new sound file."),
+                        QStringLiteral("Added %1 new sound files."));
+    if (result.changed > 0)
+        said << counted(result.changed, QStringLiteral("Read again %1 changed file."),
+                        QStringLiteral("Read again %1 changed files."));
+    if (!result.gone.isEmpty()) said << gone;
+    QString text = said.isEmpty() ? QStringLiteral("Nothing new, changed or gone.")
+                                  : said.join(QLatin1Char(' '));
     QStringList notTaken;
     if (import.unreadable)
         notTaken << counted(import.unreadable, QStringLiteral("%1 new file is not readable"),

@@ -27,6 +27,11 @@ constexpr int kNamedFailures = 20;
 void Form1::buildAnalysis() {
     AnalysisStatus = new QLabel(menuBar());
     AnalysisStatus->setObjectName(QStringLiteral("AnalysisStatus"));
+    // The menu bar sizes its corner once: room for the longest count it will show.
+    AnalysisStatus->setMinimumWidth(AnalysisStatus->fontMetrics().horizontalAdvance(
+        QStringLiteral("Analysing sounds: 1,000,000 of 1,000,000  ")));
+    AnalysisStatus->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    AnalysisStatus->setContentsMargins(0, 0, 6, 0);
     menuBar()->setCornerWidget(AnalysisStatus, Qt::TopRightCorner);
     auto* clear = new QTimer(AnalysisStatus);
     clear->setSingleShot(true);
