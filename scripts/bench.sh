@@ -25,6 +25,10 @@ echo
     --files "${BENCH_IMPORT_FILES:-100000}" --reps "${BENCH_IMPORT_REPS:-3}" \
     --tagged-files "${BENCH_TAGGED_FILES:-10000}"
 echo
+# A second rescan of the import benchmark's tree, against the walk alone.
+"$build/bench/bench_rescan" --cache "$build/bench-cache" \
+    --files "${BENCH_IMPORT_FILES:-100000}" --reps "${BENCH_REPS:-5}"
+echo
 # BENCH_ANALYSIS_FILES (default 300) sizes the analysis benchmark's set of files.
 "$build/bench/bench_analysis" --cache "$build/bench-cache" \
     --files "${BENCH_ANALYSIS_FILES:-300}" --reps "${BENCH_ANALYSIS_REPS:-3}"
