@@ -7,6 +7,8 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <chrono>
+#include <thread>
 
 namespace kalvero::reconcile {
 
@@ -54,6 +56,17 @@ bool allFactColumns(const store::Connection& connection) {
         if (!store::hasFactColumn(connection, store::Fact(i))) return false;
     }
     return true;
+}
+
+// Waits out another program's lock as the bulk tools do, but gives up at
+// once when the run is cancelled: a window closing never waits a minute.
+int waitUnlessCancelled(void* cancel, int attempts) {
+    constexpr int kPollMs = 20;
+    if (static_cast<const std::atomic<bool>*>(cancel)->load() ||
+        attempts * kPollMs >= store::kBulkBusyTimeoutMs)
+        return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+    return 1;
 }
 
 }  // namespace
@@ -120,7 +133,7 @@ CatalogueAnalysisResult analyseCatalogue(const QString& cataloguePath, bool all,
     try {
         store::Connection connection =
             store::openCatalogueFile(cataloguePath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
-        sqlite3_busy_timeout(connection.handle(), store::kBulkBusyTimeoutMs);
+        sqlite3_busy_handler(connection.handle(), waitUnlessCancelled, &progress.cancel);
         // Only when the table lacks a column is anything written before the
         // results: a window holding the entries it read keeps them then.
         if (!store::hasFactsTable(connection) || !allFactColumns(connection)) {
