@@ -100,8 +100,8 @@ pick_always_on_top() {
 exit_through_menu() {
     xdotool mousemove --window "$(main_window)" 12 9 click 1
     wait_until popup_window >/dev/null || fail "the File menu did not open"
-    # Help, Import Folder..., Exit
-    xdotool key --delay 100 Down Down Down Return
+    # Help, Import Folder..., Rescan Folders, Exit
+    xdotool key --delay 100 Down Down Down Down Return
     wait_until sh -c '! kill -0 "$0" 2>/dev/null' "$app_pid" || fail "File > Exit did not end the program"
     wait "$app_pid" || fail "the program ended with an error"
     app_pid=""
