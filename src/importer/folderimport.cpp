@@ -275,6 +275,27 @@ void createCatalogueIfMissing(const QString& path) {
     catalogue.end();
 }
 
+QStringList leftOutByTheWalk(const ImportResult& result) {
+    QStringList said;
+    if (result.unreadableFolders)
+        said << counted(result.unreadableFolders, QStringLiteral("%1 folder could not be read"),
+                        QStringLiteral("%1 folders could not be read"));
+    if (result.brokenLinks)
+        said << counted(result.brokenLinks,
+                        QStringLiteral("%1 broken link (to nothing, or in a loop) was left out"),
+                        QStringLiteral("%1 broken links (to nothing, or in a loop) were left out"));
+    if (result.vanished)
+        said << counted(result.vanished,
+                        QStringLiteral("%1 file disappeared before it could be read"),
+                        QStringLiteral("%1 files disappeared before they could be read"));
+    if (result.unstorableNames)
+        said << counted(
+            result.unstorableNames,
+            QStringLiteral("%1 file has a name that is not valid UTF-8 and was left out"),
+            QStringLiteral("%1 files have names that are not valid UTF-8 and were left out"));
+    return said;
+}
+
 QString importSummary(const ImportResult& result) {
     QString text = counted(result.added, QStringLiteral("Added %1 sound file."),
                            QStringLiteral("Added %1 sound files.")) +
@@ -290,23 +311,7 @@ QString importSummary(const ImportResult& result) {
         notTaken << counted(result.notSoundFiles.size(),
                             QStringLiteral("%1 of the files given is not a sound file"),
                             QStringLiteral("%1 of the files given are not sound files"));
-    if (result.unreadableFolders)
-        notTaken << counted(result.unreadableFolders, QStringLiteral("%1 folder could not be read"),
-                            QStringLiteral("%1 folders could not be read"));
-    if (result.brokenLinks)
-        notTaken << counted(
-            result.brokenLinks,
-            QStringLiteral("%1 broken link (to nothing, or in a loop) was left out"),
-            QStringLiteral("%1 broken links (to nothing, or in a loop) were left out"));
-    if (result.vanished)
-        notTaken << counted(result.vanished,
-                            QStringLiteral("%1 file disappeared before it could be read"),
-                            QStringLiteral("%1 files disappeared before they could be read"));
-    if (result.unstorableNames)
-        notTaken << counted(
-            result.unstorableNames,
-            QStringLiteral("%1 file has a name that is not valid UTF-8 and was left out"),
-            QStringLiteral("%1 files have names that are not valid UTF-8 and were left out"));
+    notTaken << leftOutByTheWalk(result);
     if (!notTaken.isEmpty())
         text += QLatin1Char(' ') + notTaken.join(QStringLiteral("; ")) + QLatin1Char('.');
     return text;

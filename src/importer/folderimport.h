@@ -70,5 +70,8 @@ void createCatalogueIfMissing(const QString& path);
 // "Added N sound files. Skipped M already in the catalogue, K not readable."
 // and, when there were any, the folders and files that could not be taken.
 QString importSummary(const ImportResult& result);
+// What the walk left out (folders not read, broken links, files gone before
+// they were read, names not valid UTF-8), worded for a summary.
+QStringList leftOutByTheWalk(const ImportResult& result);
 
 }  // namespace kalvero::importer

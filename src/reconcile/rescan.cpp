@@ -472,19 +472,7 @@ QString rescanSummary(const RescanResult& result) {
                             QStringLiteral("%1 entry is on a drive that is not connected: %2"),
                             QStringLiteral("%1 entries are on drives that are not connected: %2"))
                         .arg(QFile::decodeName(result.offlineDrives.join(", ")));
-    if (import.unreadableFolders)
-        notTaken << counted(import.unreadableFolders, QStringLiteral("%1 folder could not be read"),
-                            QStringLiteral("%1 folders could not be read"));
-    if (import.brokenLinks)
-        notTaken << counted(
-            import.brokenLinks,
-            QStringLiteral("%1 broken link (to nothing, or in a loop) was left out"),
-            QStringLiteral("%1 broken links (to nothing, or in a loop) were left out"));
-    if (import.unstorableNames)
-        notTaken << counted(
-            import.unstorableNames,
-            QStringLiteral("%1 file has a name that is not valid UTF-8 and was left out"),
-            QStringLiteral("%1 files have names that are not valid UTF-8 and were left out"));
+    notTaken << importer::leftOutByTheWalk(import);
     if (!notTaken.isEmpty())
         text += QLatin1Char(' ') + notTaken.join(QStringLiteral("; ")) + QLatin1Char('.');
     return text;

@@ -153,9 +153,18 @@ private:
     // could not be opened (said already); nothing ran then.
     bool runBehindProgress(const QString& title, const std::function<void()>& work,
                            const std::function<QString()>& describe, std::atomic<bool>& cancel);
+    // How an import or a rescan ended, and the words for it.
+    struct BulkEnd {
+        QString summary;
+        std::optional<store::DbError> failure;
+        bool cancelled = false;
+        QString name;    // "Import"
+        QString action;  // "add the sound files to"
+        QString done;    // "added"
+    };
     // The import and the rescan close alike: one reload, then what happened,
     // then the analysis of what they brought.
-    void finishBulkChange(const QString& summary);
+    void finishBulkChange(const BulkEnd& end);
     // The background analysis (form1_analysis.cpp): its status label, and
     // each batch stored on the window's connection, later when the window or
     // the catalogue is busy.

@@ -122,7 +122,17 @@ bool Form1::runBehindProgress(const QString& title, const std::function<void()>&
     return true;
 }
 
-void Form1::finishBulkChange(const QString& summary) {
+void Form1::finishBulkChange(const BulkEnd& end) {
+    QString summary = end.summary;
+    if (end.failure) {
+        summary = store::describeFailure(end.action, catalogue_.filePath(), *end.failure) +
+                  QStringLiteral("\n\nWhat was %1 before the failure is kept. ").arg(end.done) +
+                  summary;
+    } else if (end.cancelled) {
+        summary = QStringLiteral("%1 cancelled. What was %2 so far is kept.\n\n")
+                      .arg(end.name, end.done) +
+                  summary;
+    }
     // One reload, before the summary so that the list behind it is current; a
     // load asked for during the change folds into it.
     SearchData1(1);
@@ -144,15 +154,9 @@ void Form1::importPaths(const QStringList& paths) {
             [&progress] { return progressText(progress); }, progress.cancel))
         return;
 
-    QString summary = importer::importSummary(result);
-    if (result.failure) {
-        summary = store::describeFailure(QStringLiteral("add the sound files to"), file,
-                                         *result.failure) +
-                  QStringLiteral("\n\nWhat was added before the failure is kept. ") + summary;
-    } else if (result.cancelled) {
-        summary = QStringLiteral("Import cancelled. What was added so far is kept.\n\n") + summary;
-    }
-    finishBulkChange(summary);
+    finishBulkChange({importer::importSummary(result), result.failure, result.cancelled,
+                      QStringLiteral("Import"), QStringLiteral("add the sound files to"),
+                      QStringLiteral("added")});
 }
 
 void Form1::rescanFolders(const QStringList& folders) {
@@ -173,15 +177,9 @@ void Form1::rescanFolders(const QStringList& folders) {
             progress.cancel))
         return;
 
-    QString summary = reconcile::rescanSummary(result);
-    if (result.failure) {
-        summary =
-            store::describeFailure(QStringLiteral("rescan the folders of"), file, *result.failure) +
-            QStringLiteral("\n\nWhat was stored before the failure is kept. ") + summary;
-    } else if (result.cancelled) {
-        summary = QStringLiteral("Rescan cancelled. What was stored so far is kept.\n\n") + summary;
-    }
-    finishBulkChange(summary);
+    finishBulkChange({reconcile::rescanSummary(result), result.failure, result.cancelled,
+                      QStringLiteral("Rescan"), QStringLiteral("rescan the folders of"),
+                      QStringLiteral("stored")});
 }
 
 }  // namespace kalvero::window
