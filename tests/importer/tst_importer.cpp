@@ -536,6 +536,10 @@ void TestImporter::windowImport_data() {
     QTest::newRow("Import Folder... cancelled") << "menu" << QStringList{} << -1;
     // Enough files that the walk is still running when Cancel is pressed.
     QTest::newRow("Cancel in the progress dialog") << "cancel" << QStringList{u"C"_s} << 0;
+    // The tree imported before; then a file added, one deleted, "Rescan Folders".
+    QTest::newRow("Rescan Folders") << "rescan" << QStringList{} << 1;
+    // The same with the old entry's folder gone as well: it looks unplugged.
+    QTest::newRow("Rescan Folders, a folder unplugged") << "rescan" << QStringList{u"/x"_s} << 0;
 }
 
 void TestImporter::windowImport() {
@@ -551,9 +555,21 @@ void TestImporter::windowImport() {
         QDir(dir.path()).mkdir(u"C"_s);
         for (int i = 0; i < 5000; ++i) writeTinyWav(dir.filePath(u"C/%1.wav"_s.arg(i)));
     }
+    if (how == QLatin1String("rescan")) {
+        if (given.isEmpty()) {
+            store::Connection c =
+                store::openCatalogueFile(folder.cataloguePath(), SQLITE_OPEN_READWRITE);
+            c.exec("delete from SoundData");
+        }
+        importer::ImportProgress progress;
+        QCOMPARE(importer::importPaths(folder.cataloguePath(), {dir.path()}, progress).added, 2);
+        writeTinyWav(dir.filePath(u"A/th'ree %_ 三.wav"_s));
+        QVERIFY(QFile::remove(dir.filePath(u"B/two.wav"_s)));
+    }
     auto dialogs = std::make_shared<test::ScriptedDialogs>();
     auto form = test::makeForm(folder, dialogs);
     QSignalSpy loads(form.get(), &window::Form1::loadFinished);
+    QSignalSpy analysed(form->analysis(), &reconcile::BackgroundAnalysis::finished);
     QStringList paths;
     for (const QString& g : given) paths << QDir::cleanPath(dir.path() + QLatin1Char('/') + g);
 
@@ -576,6 +592,26 @@ void TestImporter::windowImport() {
         QCOMPARE(items.value(at)->text(), QStringLiteral("Import Folder..."));
         QCOMPARE(items.value(at + 1)->text(), QStringLiteral("Rescan Folders"));
         QCOMPARE(items.value(at + 2)->objectName(), QStringLiteral("ExitM"));
+        if (how == QLatin1String("rescan")) {
+            items.value(at + 1)->trigger();
+            QTRY_COMPARE(dialogs->messages.size(), 1);
+            QCOMPARE(dialogs->messages[0].text,
+                     added ? u"Added 1 new sound file. 1 file is gone (kept in the catalogue)."_s
+                           : u"Nothing was changed: more than half of the files under /x are "
+                             "gone, so it looks unplugged. Connect it and rescan again. 2 files "
+                             "are gone (kept in the catalogue)."_s);
+            QCOMPARE(loads.size(), 1);
+            // The gone files' entries stay; the new file comes in only when
+            // nothing looks unplugged: "one", "two" and "three", or "old", "one" and "two".
+            QCOMPARE(form->list()->count(), 3);
+            // What the rescan brought is analysed in the background; the files
+            // that are gone have nothing to read.
+            QVERIFY(analysed.wait(20000));
+            const auto result = analysed[0][0].value<reconcile::CatalogueAnalysisResult>();
+            QCOMPARE(result.analysed, 1 + added);
+            QCOMPARE(result.noFile, 2 - added);
+            return;
+        }
         dialogs->folders.push_back(paths.isEmpty() ? QString() : paths.first());
         // Cancel is pressed as soon as the dialog is up, before the walk has begun.
         if (how == QLatin1String("cancel"))

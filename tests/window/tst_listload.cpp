@@ -554,17 +554,28 @@ QTEST_MAIN(ListLoadTest)
 void ListLoadTest::backgroundAnalysisKeepsTheList_data() {
     QTest::addColumn<QString>("meanwhile");
     QTest::addColumn<bool>("stillHeld");
+    QTest::addColumn<bool>("stored");
+    QTest::addColumn<QString>("label");
+    const QString counts = QStringLiteral("2 sounds analysed, 1 file could not be read.");
     // Nothing but the analysis's own batches: the entries read at start-up still answer.
-    QTest::newRow("alone") << QString() << true;
+    QTest::newRow("alone") << QString() << true << true << counts;
     // Another program holds the catalogue a while: the batch waits, the window does not.
-    QTest::newRow("catalogue locked") << QStringLiteral("lock") << true;
+    QTest::newRow("catalogue locked") << QStringLiteral("lock") << true << true << counts;
     // Another program added an entry after the list was read: it is read again.
-    QTest::newRow("another program's entry") << QStringLiteral("insert") << false;
+    QTest::newRow("another program's entry") << QStringLiteral("insert") << false << true << counts;
+    // The catalogue refuses the results: the run stops and says why.
+    QTest::newRow("results refused")
+        << QStringLiteral("refuse") << false << false << QStringLiteral("Analysis stopped");
+    // The window closes while its batch waits for another program's lock:
+    // nothing hangs, nothing is stored after it.
+    QTest::newRow("closed while locked") << QStringLiteral("close") << true << false << QString();
 }
 
 void ListLoadTest::backgroundAnalysisKeepsTheList() {
     QFETCH(QString, meanwhile);
     QFETCH(bool, stillHeld);
+    QFETCH(bool, stored);
+    QFETCH(QString, label);
     TempProgramFolder folder;
     // Names with quotes, % and _ and other scripts; one file that is no sound.
     const QStringList names = {QStringLiteral("it's 100% _loud_.wav"),
@@ -588,10 +599,16 @@ void ListLoadTest::backgroundAnalysisKeepsTheList() {
             folder.cataloguePath(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
         store::Transaction transaction(writer);
         store::prepareFactsTable(writer);
+        if (meanwhile == QLatin1String("refuse")) {
+            writer.exec(
+                "CREATE TRIGGER refused BEFORE INSERT ON SoundFacts BEGIN SELECT "
+                "RAISE(ABORT, 'no facts, ''please'''); END");
+        }
         transaction.commit();
     }
     auto form = test::makeForm(folder, std::make_shared<ScriptedDialogs>());
-    QVERIFY(form->listSnapshot().isHeld());
+    // A trigger is something the list's select must leave to the engine.
+    QCOMPARE(form->listSnapshot().isHeld(), meanwhile != QLatin1String("refuse"));
 
     store::Connection other = store::openCatalogueFile(folder.cataloguePath(),
                                                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
@@ -602,26 +619,40 @@ void ListLoadTest::backgroundAnalysisKeepsTheList() {
         lock.emplace(other);
         QTimer::singleShot(1500, [&lock] { lock.reset(); });
     }
+    if (meanwhile == QLatin1String("close")) lock.emplace(other);
 
     QSignalSpy done(form->analysis(), &reconcile::BackgroundAnalysis::finished);
     form->startAnalysis();
-    QVERIFY(done.wait(30000));
-    QVERIFY(!lock);
-    const auto result = done.first().first().value<reconcile::CatalogueAnalysisResult>();
-    QCOMPARE(result.analysed, 2);
-    QCOMPARE(result.failed.size(), 1);
-    QCOMPARE(form->listSnapshot().isHeld(), stillHeld);
+    if (meanwhile == QLatin1String("close")) {
+        // Both files are read and their batch offered well within this.
+        QTest::qWait(2000);
+        QVERIFY(form->analysis()->isRunning());
+        form.reset();
+        lock.reset();
+    } else {
+        QVERIFY(done.wait(30000));
+        QVERIFY(!lock);
+        const auto result = done.first().first().value<reconcile::CatalogueAnalysisResult>();
+        QCOMPARE(result.analysed, stored ? 2 : 0);
+        QCOMPARE(result.failed.size(), 1);
+        QCOMPARE(result.cancelled, !stored);
+        QCOMPARE(form->listSnapshot().isHeld(), stillHeld);
+        const auto* status = form->findChild<QLabel*>(QStringLiteral("AnalysisStatus"));
+        QCOMPARE(status->text(), label);
+        if (!stored)
+            QVERIFY2(status->toolTip().contains(QStringLiteral("no facts, 'please'")),
+                     qPrintable(status->toolTip()));
+    }
 
     const QStringList loudness = {QStringLiteral("-3.0"), QStringLiteral("-23.0")};
     for (int i = 0; i < 2; ++i) {
         const std::optional<store::FactValues> facts = store::readFacts(other, i + 1);
-        QVERIFY(facts);
+        QCOMPARE(bool(facts), stored);
+        if (!facts) continue;
         QCOMPARE((*facts)[store::Fact::AudioHash].size(), 64);
         QCOMPARE((*facts)[store::Fact::Loudness], loudness[i]);
     }
     QVERIFY(!store::readFacts(other, 3));
-    const QString label = form->findChild<QLabel*>(QStringLiteral("AnalysisStatus"))->text();
-    QCOMPARE(label, QStringLiteral("2 sounds analysed, 1 file could not be read."));
 }
 
 #include "tst_listload.moc"
