@@ -1,6 +1,5 @@
 #include "reconcile/audioanalysis.h"
 
-#include <ebur128.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <sndfile.h>
@@ -27,9 +26,6 @@ constexpr sf_count_t kFramesPerRead = 4096;
 
 struct SndfileCloser {
     void operator()(SNDFILE* file) const { sf_close(file); }
-};
-struct MeterFreer {
-    void operator()(ebur128_state* state) const { ebur128_destroy(&state); }
 };
 struct DigestFreer {
     void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
@@ -62,6 +58,50 @@ QString oneDecimal(double value) {
 
 }  // namespace
 
+LoudnessMeter::LoudnessMeter(int channels, int sampleRate)
+    : channels_(channels),
+      state_(channels > 0 && sampleRate > 0
+                 ? ebur128_init(unsigned(channels), static_cast<unsigned long>(sampleRate),
+                                EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_SAMPLE_PEAK)
+                 : nullptr) {}
+
+bool LoudnessMeter::add(const int* frames, qint64 count) {
+    if (!state_) return false;
+    if (count <= 0) return true;
+    if (ebur128_add_frames_int(state_.get(), frames, size_t(count)) != EBUR128_SUCCESS) {
+        state_.reset();
+        return false;
+    }
+    frames_ += count;
+    return true;
+}
+
+bool LoudnessMeter::add(const float* frames, qint64 count) {
+    if (!state_) return false;
+    if (count <= 0) return true;
+    if (ebur128_add_frames_float(state_.get(), frames, size_t(count)) != EBUR128_SUCCESS) {
+        state_.reset();
+        return false;
+    }
+    frames_ += count;
+    return true;
+}
+
+std::optional<LoudnessMeter::Measures> LoudnessMeter::measures() const {
+    if (!state_) return std::nullopt;
+    Measures measures;
+    if (ebur128_loudness_global(state_.get(), &measures.integratedLufs) != EBUR128_SUCCESS ||
+        ebur128_loudness_range(state_.get(), &measures.loudnessRangeLu) != EBUR128_SUCCESS)
+        return std::nullopt;
+    for (int channel = 0; channel < channels_; ++channel) {
+        double peak = 0;
+        if (ebur128_sample_peak(state_.get(), unsigned(channel), &peak) != EBUR128_SUCCESS)
+            return std::nullopt;
+        measures.samplePeak = std::max(measures.samplePeak, peak);
+    }
+    return measures;
+}
+
 std::optional<AudioAnalysis> analyseSoundFile(const QString& path, QString* error,
                                               const std::atomic<bool>* stop) {
     const QByteArray name = QFile::encodeName(path);
@@ -91,10 +131,8 @@ std::optional<AudioAnalysis> analyseSoundFile(const QString& path, QString* erro
     // when turned into integers.
     sf_command(file.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
 
-    std::unique_ptr<ebur128_state, MeterFreer> meter(
-        ebur128_init(unsigned(info.channels), unsigned(info.samplerate),
-                     EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_SAMPLE_PEAK));
-    if (!meter) {
+    LoudnessMeter meter(info.channels, info.samplerate);
+    if (!meter.isValid()) {
         return fail(error,
                     QStringLiteral("The loudness of %1 channels at %2 Hz cannot be measured.")
                         .arg(info.channels)
@@ -128,7 +166,7 @@ std::optional<AudioAnalysis> analyseSoundFile(const QString& path, QString* erro
             for (size_t i = 0; i < samples; ++i) le[i] = qToLittleEndian(quint32(buffer[i]));
             EVP_DigestUpdate(digest.get(), le.data(), samples * sizeof(quint32));
         }
-        if (ebur128_add_frames_int(meter.get(), buffer.data(), size_t(frames)) != EBUR128_SUCCESS)
+        if (!meter.add(buffer.data(), frames))
             return fail(error, QStringLiteral("The loudness could not be measured."));
         result.frames += frames;
     }
@@ -143,15 +181,11 @@ std::optional<AudioAnalysis> analyseSoundFile(const QString& path, QString* erro
         return fail(error, QStringLiteral("The hash could not be finished."));
     result.audioHash = QByteArray(reinterpret_cast<const char*>(hash), int(hashLength));
 
-    if (ebur128_loudness_global(meter.get(), &result.integratedLufs) != EBUR128_SUCCESS ||
-        ebur128_loudness_range(meter.get(), &result.loudnessRangeLu) != EBUR128_SUCCESS)
-        return fail(error, QStringLiteral("The loudness could not be measured."));
-    for (int channel = 0; channel < info.channels; ++channel) {
-        double peak = 0;
-        if (ebur128_sample_peak(meter.get(), unsigned(channel), &peak) != EBUR128_SUCCESS)
-            return fail(error, QStringLiteral("The peak could not be measured."));
-        result.samplePeak = std::max(result.samplePeak, peak);
-    }
+    const std::optional<LoudnessMeter::Measures> measures = meter.measures();
+    if (!measures) return fail(error, QStringLiteral("The loudness could not be measured."));
+    result.integratedLufs = measures->integratedLufs;
+    result.loudnessRangeLu = measures->loudnessRangeLu;
+    result.samplePeak = measures->samplePeak;
 
     // A file rewritten or replaced meanwhile gives a mix of two files' audio,
     // or facts that belong to another file than the one now at the path.

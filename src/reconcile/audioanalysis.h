@@ -1,8 +1,11 @@
 #pragma once
 
+#include <ebur128.h>
+
 #include <QByteArray>
 #include <QString>
 #include <atomic>
+#include <memory>
 #include <optional>
 
 namespace kalvero::reconcile {
@@ -28,6 +31,36 @@ struct AudioAnalysis {
     // The file as it was read: a later change of either means the analysis is stale.
     qint64 fileSize = 0;
     qint64 modifiedNs = 0;  // since the epoch
+};
+
+// EBU R128 integrated loudness, loudness range and sample peak (libebur128),
+// fed block by block with interleaved frames: the one meter of the analysis
+// and of the player.
+class LoudnessMeter {
+public:
+    LoudnessMeter(int channels, int sampleRate);
+    // False when the meter could not be set up for the sound's shape, or failed on a block.
+    bool isValid() const { return state_ != nullptr; }
+    // Once a block fails the meter stays failed.
+    bool add(const int* frames, qint64 count);
+    bool add(const float* frames, qint64 count);
+    qint64 frames() const { return frames_; }
+
+    struct Measures {
+        double integratedLufs = 0;  // -infinity for silence
+        double loudnessRangeLu = 0;
+        double samplePeak = 0;  // linear, 1.0 being full scale
+    };
+    // Nothing when the meter is not valid or the library failed.
+    std::optional<Measures> measures() const;
+
+private:
+    struct Freer {
+        void operator()(ebur128_state* state) const { ebur128_destroy(&state); }
+    };
+    int channels_;
+    std::unique_ptr<ebur128_state, Freer> state_;
+    qint64 frames_ = 0;
 };
 
 // Decodes the file once and computes everything above in the same pass.

@@ -1,8 +1,8 @@
 #include "playback/player/peaks.h"
 
 #include "playback/player/soundfile.h"
+#include "reconcile/audioanalysis.h"
 
-#include <ebur128.h>
 #include <QElapsedTimer>
 #include <algorithm>
 #include <limits>
@@ -16,50 +16,6 @@ namespace {
 constexpr sf_count_t kBlockFrames = 16384;
 // How often finished columns are handed over while a long file is read.
 constexpr qint64 kDeliverMilliseconds = 100;
-
-struct MeterFreer {
-    void operator()(ebur128_state* state) const { ebur128_destroy(&state); }
-};
-
-// Loudness as kalvero-cli analyse measures it, fed block by block.
-class LoudnessMeter {
-public:
-    LoudnessMeter(int channels, int sampleRate)
-        : channels_(channels),
-          state_(ebur128_init(static_cast<unsigned>(channels),
-                              static_cast<unsigned long>(sampleRate),
-                              EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK)) {}
-
-    void add(const float* frames, qint64 count) {
-        if (!state_ || count <= 0) return;
-        if (ebur128_add_frames_float(state_.get(), frames, static_cast<size_t>(count)) !=
-            EBUR128_SUCCESS)
-            state_.reset();
-        else
-            frames_ += count;
-    }
-
-    // Nothing when the meter could not be set up for the sound's shape or failed.
-    std::optional<Loudness> result() const {
-        if (!state_ || frames_ == 0) return std::nullopt;
-        Loudness loudness;
-        if (ebur128_loudness_global(state_.get(), &loudness.integratedLufs) != EBUR128_SUCCESS)
-            return std::nullopt;
-        for (int c = 0; c < channels_; ++c) {
-            double peak = 0;
-            if (ebur128_sample_peak(state_.get(), static_cast<unsigned>(c), &peak) !=
-                EBUR128_SUCCESS)
-                return std::nullopt;
-            loudness.samplePeak = std::max(loudness.samplePeak, peak);
-        }
-        return loudness;
-    }
-
-private:
-    int channels_;
-    std::unique_ptr<ebur128_state, MeterFreer> state_;
-    qint64 frames_ = 0;
-};
 
 }  // namespace
 
@@ -136,7 +92,7 @@ void PeakScanner::start(const QByteArray& nativePath, qint64 totalFrames, int co
         std::unique_ptr<SoundFile> sound = SoundFile::open(nativePath, reason);
         int count = 0;
         if (sound) {
-            LoudnessMeter meter(sound->channels(), sound->sampleRate());
+            reconcile::LoudnessMeter meter(sound->channels(), sound->sampleRate());
             auto measure = [&meter](const float* frames, qint64 frameCount) {
                 meter.add(frames, frameCount);
             };
@@ -159,14 +115,17 @@ void PeakScanner::start(const QByteArray& nativePath, qint64 totalFrames, int co
                 if (got <= 0) break;
                 measure(rest.data(), got);
             }
-            // A sound cut short by a fault would be measured on part of itself.
-            const std::optional<Loudness> loudness =
-                cancel_.load(std::memory_order_relaxed) || !sound->faultText().isEmpty()
+            // A sound cut short by a fault would be measured on part of itself,
+            // and one with no frames has nothing to measure.
+            const std::optional<reconcile::LoudnessMeter::Measures> measures =
+                cancel_.load(std::memory_order_relaxed) || !sound->faultText().isEmpty() ||
+                        meter.frames() == 0
                     ? std::nullopt
-                    : meter.result();
-            if (loudness) {
+                    : meter.measures();
+            if (measures) {
+                const Loudness measured{measures->integratedLufs, measures->samplePeak};
                 QMetaObject::invokeMethod(
-                    this, [this, measured = *loudness] { emit loudnessMeasured(measured); },
+                    this, [this, measured] { emit loudnessMeasured(measured); },
                     Qt::QueuedConnection);
             }
         }
