@@ -201,7 +201,7 @@ void PlayerWindow::makeScanner() {
     connect(scanner_, &PeakScanner::peaksReady, waveform_, &WaveformView::addPeaks);
     connect(scanner_, &PeakScanner::loudnessMeasured, this, [this](const Loudness& loudness) {
         loudness_ = loudness;
-        showFacts();
+        showFactsLine();
     });
 }
 
@@ -235,9 +235,13 @@ void PlayerWindow::readFacts() {
 }
 
 void PlayerWindow::showFacts() {
+    summaryLabel_->setText(about_ ? about_->summary : QString());
+    showFactsLine();
+}
+
+void PlayerWindow::showFactsLine() {
     const importer::SoundInfo none;
     const importer::SoundInfo& about = about_ ? *about_ : none;
-    summaryLabel_->setText(about.summary);
     factsLabel_->setText(factsLine(about, loudness_));
     factsLabel_->setToolTip(about.description);
     factsLabel_->setVisible(!factsLabel_->text().isEmpty());

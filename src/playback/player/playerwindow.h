@@ -105,6 +105,8 @@ private:
     // Reads the present file's tags and summary on a pooled thread; follows forgetFacts.
     void readFacts();
     void showFacts();
+    // The facts line alone: the loudness arrives after the summary.
+    void showFactsLine();
     void showFileName();
     void clearFailure();
     void applyLoop();
